@@ -1,0 +1,10 @@
+// VellumTransit: turns the spooled page images into one PDF and delivers it to the e-reader.
+#include "common/win32.h"
+
+#include "driver/conversion.h"
+
+// Takes no arguments and reads no configuration; always exits with 0.
+int main() {
+    RunConversionStage();
+    return 0;
+}

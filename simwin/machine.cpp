@@ -1,0 +1,561 @@
+// simwin's machine: loading machine.ini, planned faults, the event log, the trace, paths, and
+// the in-process API for tests.
+#include "simwin/simwin_internal.h"
+#include "simwin/simwin_test.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace simwin {
+namespace {
+
+Machine *gMachine = nullptr;
+
+std::string Trim(const std::string &text) {
+    size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos)
+        return "";
+    size_t end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+bool ParseNumber(const std::string &text, unsigned long long *value) {
+    if (text.empty() || text[0] == '-')
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long parsed = strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0')
+        return false;
+    *value = parsed;
+    return true;
+}
+
+bool ParseDword(const std::string &text, DWORD *value) {
+    unsigned long long parsed;
+    if (!ParseNumber(text, &parsed) || parsed > 0xFFFFFFFFull)
+        return false;
+    *value = (DWORD)parsed;
+    return true;
+}
+
+bool ParseOkFail(const std::string &text, bool *fails) {
+    if (text == "ok" || text == "fail") {
+        *fails = text == "fail";
+        return true;
+    }
+    return false;
+}
+
+// "ok" or "fail:<code>" (a bare "fail" means ERROR_ACCESS_DENIED).
+bool ParseOutcome(const std::string &text, Outcome *outcome) {
+    if (text == "ok") {
+        *outcome = Outcome();
+        return true;
+    }
+    if (text == "fail") {
+        *outcome = Outcome{true, ERROR_ACCESS_DENIED};
+        return true;
+    }
+    if (text.compare(0, 5, "fail:") == 0) {
+        DWORD code;
+        if (!ParseDword(text.substr(5), &code))
+            return false;
+        *outcome = Outcome{true, code};
+        return true;
+    }
+    return false;
+}
+
+bool ParseText(const std::string &text, TextProperty *property) {
+    property->present = true;
+    property->fails = text == "fail";
+    property->value = property->fails ? "" : text;
+    return true;
+}
+
+bool ParseDriveType(const std::string &text, UINT *type) {
+    static const std::pair<const char *, UINT> kTypes[] = {
+        {"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED},     {"remote", DRIVE_REMOTE},
+        {"cdrom", DRIVE_CDROM},         {"ramdisk", DRIVE_RAMDISK}, {"unknown", DRIVE_UNKNOWN},
+        {"no_root", DRIVE_NO_ROOT_DIR}};
+    for (const auto &entry : kTypes) {
+        if (text == entry.first) {
+            *type = entry.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+// One key of a [drive X] section; false when the key or its value is not known.
+bool SetDriveKey(Drive *drive, const std::string &key, const std::string &value) {
+    if (key == "type")
+        return ParseDriveType(value, &drive->type);
+    if (key == "label")
+        return drive->label = value, true;
+    if (key == "volume_info")
+        return ParseOkFail(value, &drive->volumeInfoFails);
+    if (key == "dos_device") {
+        drive->dosDeviceFails = value == "fail";
+        drive->dosDevice = drive->dosDeviceFails ? "" : value;
+        return true;
+    }
+    if (key == "open")
+        return ParseOutcome(value, &drive->open);
+    if (key == "media") {
+        Outcome outcome;
+        if (value == "ready" || value == "not_ready") {
+            drive->media = value;
+            drive->mediaError = value == "not_ready" ? ERROR_NOT_READY : 0;
+            return true;
+        }
+        if (value.compare(0, 5, "fail:") != 0 || !ParseOutcome(value, &outcome))
+            return false;
+        drive->media = "fail";
+        drive->mediaError = outcome.error;
+        return true;
+    }
+    if (key == "descriptor")
+        return ParseOkFail(value, &drive->descriptorFails);
+    if (key == "bus_type") {
+        DWORD bus;
+        return ParseDword(value, &bus) ? (drive->busType = (int)bus, true) : false;
+    }
+    if (key == "vendor")
+        return ParseText(value, &drive->vendor);
+    if (key == "product")
+        return ParseText(value, &drive->product);
+    if (key == "revision")
+        return ParseText(value, &drive->revision);
+    if (key == "removable_media") {
+        DWORD flag;
+        return ParseDword(value, &flag) && flag <= 255 ? (drive->removableMedia = (int)flag, true)
+                                                       : false;
+    }
+    if (key == "device_number_query")
+        return ParseOkFail(value, &drive->deviceNumberFails);
+    if (key == "device_type")
+        return ParseDword(value, &drive->deviceType);
+    if (key == "device_number")
+        return ParseDword(value, &drive->deviceNumber);
+    if (key == "partition_number")
+        return ParseDword(value, &drive->partitionNumber);
+    if (key == "characteristics") {
+        drive->characteristicsFail = value == "fail";
+        return drive->characteristicsFail || ParseDword(value, &drive->characteristics);
+    }
+    if (key == "lock_refusals") {
+        DWORD count;
+        if (value == "always")
+            return drive->lockRefusals = -1, true;
+        return ParseDword(value, &count) ? (drive->lockRefusals = (int)count, true) : false;
+    }
+    if (key == "dismount")
+        return ParseOkFail(value, &drive->dismountFails);
+    if (key == "media_removal")
+        return ParseOkFail(value, &drive->mediaRemovalFails);
+    if (key == "eject")
+        return ParseOkFail(value, &drive->ejectFails);
+    if (key == "close")
+        return ParseOkFail(value, &drive->closeFails);
+    if (key == "free_bytes")
+        return ParseNumber(value, &drive->freeBytes);
+    return false;
+}
+
+// One key of an [interface NAME] section.
+bool SetInterfaceKey(Interface *device, const std::string &key, const std::string &value) {
+    if (key == "class") {
+        device->klass = value;
+        return value == "disk" || value == "cdrom" || value == "floppy";
+    }
+    if (key == "path")
+        return device->path = value, true;
+    if (key == "open")
+        return ParseOutcome(value, &device->open);
+    if (key == "device_number_query")
+        return ParseOkFail(value, &device->deviceNumberFails);
+    if (key == "device_type")
+        return ParseDword(value, &device->deviceType);
+    if (key == "device_number")
+        return ParseDword(value, &device->deviceNumber);
+    if (key == "instance_id")
+        return device->instanceId = value, true;
+    if (key == "removal_policy") {
+        device->removalPolicyPresent = true;
+        device->removalPolicyFails = value == "fail";
+        return device->removalPolicyFails || ParseDword(value, &device->removalPolicy);
+    }
+    if (key == "setup_class")
+        return ParseText(value, &device->setupClass);
+    if (key == "friendly_name")
+        return ParseText(value, &device->friendlyName);
+    if (key == "pdo_name")
+        return ParseText(value, &device->pdoName);
+    if (key == "description")
+        return ParseText(value, &device->description);
+    if (key == "parent_id")
+        return ParseText(value, &device->parentId);
+    if (key == "hardware_ids") {
+        device->hardwareIds.present = true;
+        device->hardwareIds.fails = value == "fail";
+        device->hardwareIds.value.clear();
+        if (device->hardwareIds.fails)
+            return true;
+        std::stringstream list(value);
+        std::string item;
+        bool first = true;
+        while (std::getline(list, item, '|')) {
+            item = Trim(item);
+            if (item.empty())
+                continue;
+            if (!first)
+                device->hardwareIds.value.push_back('\0');
+            device->hardwareIds.value += item;
+            first = false;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool SetMachineKey(Machine *machine, const std::string &key, const std::string &value) {
+    if (key == "windows_dir")
+        return machine->windowsDir = value, !value.empty();
+    if (key == "ntdll") {
+        machine->ntdllMissing = value == "missing";
+        return value == "ok" || value == "missing";
+    }
+    if (key == "setupapi")
+        return ParseOkFail(value, &machine->setupapiFails);
+    if (key == "trace") {
+        machine->traceOn = value == "on";
+        return value == "on" || value == "off";
+    }
+    return false;
+}
+
+// "1, 3:short, 5:21": the calls to fail and how.
+bool SetFaultKey(Machine *machine, const std::string &operation, const std::string &value) {
+    std::stringstream list(value);
+    std::string item;
+    std::vector<Fault> planned;
+    while (std::getline(list, item, ',')) {
+        item = Trim(item);
+        Fault fault;
+        size_t colon = item.find(':');
+        unsigned long long nth;
+        if (!ParseNumber(item.substr(0, colon), &nth) || nth == 0 || nth > 1000000000ull)
+            return false;
+        fault.nth = (int)nth;
+        if (colon != std::string::npos) {
+            fault.mode = Trim(item.substr(colon + 1));
+            unsigned long long code;
+            if (fault.mode != "short" && !ParseNumber(fault.mode, &code))
+                return false;
+        }
+        planned.push_back(fault);
+    }
+    if (planned.empty())
+        return false;
+    auto &faults = machine->faults[operation];
+    faults.insert(faults.end(), planned.begin(), planned.end());
+    return true;
+}
+
+bool IsDirectory(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Parses machine.ini into machine; false with a message naming the line on any error.
+bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) {
+    std::ifstream in(iniPath);
+    if (!in)
+        return true; // no machine.ini: the default machine
+    std::string raw, section;
+    Drive *drive = nullptr;
+    Interface *device = nullptr;
+    int number = 0;
+    std::vector<Drive> drives;
+    auto fail = [&](const std::string &what) {
+        *error = "machine.ini:" + std::to_string(number) + ": " + what;
+        return false;
+    };
+    while (std::getline(in, raw)) {
+        ++number;
+        std::string line = Trim(raw.substr(0, raw.find(';')));
+        if (line.empty())
+            continue;
+        if (line.front() == '[') {
+            if (line.back() != ']')
+                return fail("unclosed section header");
+            std::string header = Trim(line.substr(1, line.size() - 2));
+            drive = nullptr;
+            device = nullptr;
+            if (header == "machine" || header == "faults") {
+                section = header;
+            } else if (header.compare(0, 6, "drive ") == 0) {
+                std::string letter = Trim(header.substr(6));
+                if (letter.size() != 1 || !isalpha((unsigned char)letter[0]))
+                    return fail("a drive section names one letter: [drive E]");
+                char upper = (char)toupper((unsigned char)letter[0]);
+                for (const Drive &other : drives)
+                    if (other.letter == upper)
+                        return fail("drive " + letter + " is described twice");
+                section = "drive";
+                drives.push_back(Drive());
+                drive = &drives.back();
+                drive->letter = upper;
+                drive->line = number;
+            } else if (header.compare(0, 10, "interface ") == 0) {
+                section = "interface";
+                machine->interfaces.push_back(Interface());
+                device = &machine->interfaces.back();
+                device->name = Trim(header.substr(10));
+                device->line = number;
+            } else {
+                return fail("unknown section [" + header + "]");
+            }
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return fail("expected key = value");
+        std::string key = Trim(line.substr(0, equals));
+        std::string value = Trim(line.substr(equals + 1));
+        bool known = false;
+        if (section == "machine")
+            known = SetMachineKey(machine, key, value);
+        else if (section == "drive")
+            known = SetDriveKey(drive, key, value);
+        else if (section == "interface")
+            known = SetInterfaceKey(device, key, value);
+        else if (section == "faults")
+            known = SetFaultKey(machine, key, value);
+        else
+            return fail("key outside any section");
+        if (!known)
+            return fail("unknown key or bad value: " + key + " = " + value);
+    }
+    machine->drives = drives;
+    return true;
+}
+
+// Completes the drive list: a fixed C: unless described, letter order, default names.
+void CompleteDrives(Machine *machine) {
+    bool hasC = false;
+    for (const Drive &drive : machine->drives)
+        hasC = hasC || drive.letter == 'C';
+    if (!hasC) {
+        Drive c;
+        c.letter = 'C';
+        c.type = DRIVE_FIXED;
+        c.deviceNumber = 0;
+        machine->drives.push_back(c);
+    }
+    std::sort(machine->drives.begin(), machine->drives.end(),
+              [](const Drive &a, const Drive &b) { return a.letter < b.letter; });
+    int index = 0;
+    for (Drive &drive : machine->drives) {
+        ++index;
+        if (drive.dosDevice.empty() && !drive.dosDeviceFails)
+            drive.dosDevice = "\\Device\\HarddiskVolume" + std::to_string(index);
+        mkdir((machine->folder + "/" + std::string(1, drive.letter)).c_str(), 0755);
+    }
+}
+
+void AppendToFile(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    out << text;
+}
+
+} // namespace
+
+Machine &Current() {
+    if (!gMachine) {
+        const char *folder = getenv("VELLUMTRANSIT_MACHINE");
+        if (!folder || !*folder) {
+            fprintf(stderr, "simwin: VELLUMTRANSIT_MACHINE is not set; using ./machine\n");
+            folder = "./machine";
+        }
+        std::string error;
+        if (!LoadMachine(folder, &error)) {
+            fprintf(stderr, "simwin: %s\n", error.c_str());
+            exit(2);
+        }
+    }
+    return *gMachine;
+}
+
+bool Enter(const char *operation, std::string *mode) {
+    Machine &machine = Current();
+    int call = ++machine.calls[operation];
+    auto found = machine.faults.find(operation);
+    if (found == machine.faults.end())
+        return false;
+    for (const Fault &fault : found->second) {
+        if (fault.nth == call) {
+            if (mode)
+                *mode = fault.mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD FaultError(const std::string &mode, DWORD fallback) {
+    unsigned long long code;
+    if (!mode.empty() && ParseNumber(mode, &code) && code <= 0xFFFFFFFFull)
+        return (DWORD)code;
+    return fallback;
+}
+
+void Event(const std::string &line) {
+    Machine &machine = Current();
+    machine.events.push_back(line);
+    AppendToFile(machine.folder + "/events.log", line + "\n");
+}
+
+Drive *FindDrive(char letter) {
+    char upper = (char)toupper((unsigned char)letter);
+    for (Drive &drive : Current().drives)
+        if (drive.letter == upper)
+            return &drive;
+    return nullptr;
+}
+
+bool AbsolutePath(const std::string &windowsPath, std::string *absolute) {
+    const Machine &machine = Current();
+    if (windowsPath.empty() || windowsPath.compare(0, 2, "\\\\") == 0 ||
+        windowsPath.compare(0, 2, "//") == 0)
+        return false;
+    std::string path;
+    if (windowsPath.size() >= 2 && isalpha((unsigned char)windowsPath[0]) && windowsPath[1] == ':')
+        path = windowsPath.substr(0, 2) + "\\" + windowsPath.substr(2);
+    else if (windowsPath[0] == '\\' || windowsPath[0] == '/')
+        path = machine.currentDirectory.substr(0, 2) + windowsPath;
+    else
+        path = machine.currentDirectory + "\\" + windowsPath;
+    std::vector<std::string> parts;
+    std::string part;
+    std::string rest = path.substr(3);
+    std::replace(rest.begin(), rest.end(), '/', '\\');
+    std::stringstream components(rest);
+    while (std::getline(components, part, '\\')) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    *absolute = std::string(1, (char)toupper((unsigned char)path[0])) + ":\\";
+    for (size_t i = 0; i < parts.size(); ++i)
+        *absolute += (i ? "\\" : "") + parts[i];
+    return true;
+}
+
+bool HostPathOf(const std::string &absolute, std::string *hostPath) {
+    Drive *drive = FindDrive(absolute[0]);
+    if (!drive || drive->ejected)
+        return false;
+    std::string host = Current().folder + "/" + std::string(1, drive->letter);
+    std::stringstream components(absolute.substr(3));
+    std::string part;
+    while (std::getline(components, part, '\\')) {
+        if (part.empty())
+            continue;
+        std::string match = part;
+        if (DIR *dir = opendir(host.c_str())) {
+            while (dirent *entry = readdir(dir)) {
+                if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+                    match = entry->d_name;
+                    break;
+                }
+            }
+            closedir(dir);
+        }
+        host += "/" + match;
+    }
+    *hostPath = host;
+    return true;
+}
+
+std::string BaseName(const std::string &windowsPath) {
+    size_t slash = windowsPath.find_last_of("\\/:");
+    return slash == std::string::npos ? windowsPath : windowsPath.substr(slash + 1);
+}
+
+// ---- The in-process API ------------------------------------------------------------------
+
+bool LoadMachine(const std::string &folder, std::string *error) {
+    UnloadMachine();
+    if (!IsDirectory(folder)) {
+        *error = "no machine folder at " + folder;
+        return false;
+    }
+    Machine *machine = new Machine();
+    machine->folder = folder;
+    if (!ParseIni(folder + "/machine.ini", machine, error)) {
+        delete machine;
+        return false;
+    }
+    CompleteDrives(machine);
+    gMachine = machine;
+    return true;
+}
+
+void UnloadMachine() {
+    delete gMachine;
+    gMachine = nullptr;
+}
+
+std::vector<std::string> Events() { return Current().events; }
+
+std::string TraceText() { return Current().trace; }
+
+std::map<std::string, int> CallCounts() { return Current().calls; }
+
+void SetFault(const std::string &operation, int nth, const std::string &mode) {
+    Current().faults[operation].push_back(Fault{nth, mode});
+}
+
+Held HeldNow() {
+    const Machine &machine = Current();
+    Held held;
+    held.heapBlocks = (int)machine.heapBlocks.size();
+    held.files = (int)machine.files.size();
+    held.findHandles = (int)machine.findHandles.size();
+    held.volumeHandles = (int)machine.volumeHandles.size();
+    held.deviceHandles = (int)machine.deviceHandles.size();
+    held.deviceInfoSets = (int)machine.deviceInfoSets.size();
+    held.volumeSearches = (int)machine.volumeSearches.size();
+    return held;
+}
+
+std::string HostPath(const std::string &windowsPath) {
+    std::string absolute, host;
+    if (!AbsolutePath(windowsPath, &absolute) || !HostPathOf(absolute, &host))
+        return "";
+    return host;
+}
+
+unsigned long long ClockMilliseconds() { return Current().clock; }
+
+} // namespace simwin
+
+void SimDebugTraceSink(const char *text) {
+    simwin::Machine &machine = simwin::Current();
+    machine.trace += text;
+    if (machine.traceOn)
+        simwin::AppendToFile(machine.folder + "/trace.log", text);
+}

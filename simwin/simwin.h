@@ -1,0 +1,301 @@
+// simwin: the simulated Windows machine of the host build.
+//
+// Declares the subset of the Win32 API, setupapi, cfgmgr32 and the C runtime that the program
+// calls, with the platform's own names, values and record layouts (as in a 64-bit process), so
+// that the product code compiles unchanged against it. Product code never includes this file
+// directly: it includes common/win32.h, which picks <windows.h> or this.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+// ---- Basic types -------------------------------------------------------------------------
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned char BOOLEAN;
+typedef char CHAR;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef uint32_t ULONG;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef int32_t NTSTATUS;
+typedef uintptr_t ULONG_PTR;
+typedef void *HANDLE;
+typedef void *HMODULE;
+typedef void *HLOCAL;
+typedef void *HDEVINFO;
+typedef void *HWND;
+typedef void *LPVOID;
+typedef DWORD *LPDWORD;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef DWORD DEVINST;
+typedef DWORD *PDEVINST;
+typedef DWORD CONFIGRET;
+typedef intptr_t (*FARPROC)();
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+inline bool operator==(const GUID &a, const GUID &b) { return memcmp(&a, &b, sizeof a) == 0; }
+typedef const GUID *LPCGUID;
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+typedef OVERLAPPED *LPOVERLAPPED;
+
+// ---- Error codes -------------------------------------------------------------------------
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DATA 13
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_NOT_READY 21
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_HANDLE_DISK_FULL 39
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_INVALID_NAME 123
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_NO_MORE_ITEMS 259
+#define ERROR_INVALID_USER_BUFFER 1784
+
+// ---- Files and system --------------------------------------------------------------------
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_READ_ATTRIBUTES 0x80u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define OPEN_EXISTING 3u
+#define MOVEFILE_REPLACE_EXISTING 0x1u
+#define MOVEFILE_WRITE_THROUGH 0x8u
+
+#define DRIVE_UNKNOWN 0u
+#define DRIVE_NO_ROOT_DIR 1u
+#define DRIVE_REMOVABLE 2u
+#define DRIVE_FIXED 3u
+#define DRIVE_REMOTE 4u
+#define DRIVE_CDROM 5u
+#define DRIVE_RAMDISK 6u
+
+#define LMEM_ZEROINIT 0x40u
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+BOOL SetCurrentDirectoryA(LPCSTR path);
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
+BOOL DeleteFileA(LPCSTR path);
+BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+void Sleep(DWORD milliseconds);
+HLOCAL LocalAlloc(UINT flags, size_t bytes);
+HLOCAL LocalFree(HLOCAL block);
+int lstrlenA(LPCSTR text);
+int lstrcmpA(LPCSTR a, LPCSTR b);
+int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+
+// ---- Volumes and devices -----------------------------------------------------------------
+DWORD GetLogicalDriveStringsA(DWORD size, LPSTR buffer);
+DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size);
+BOOL GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName, DWORD volumeNameSize,
+                           LPDWORD serialNumber, LPDWORD maxComponentLength,
+                           LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                           DWORD fileSystemNameSize);
+UINT GetDriveTypeA(LPCSTR rootPath);
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flags, HANDLE templateFile);
+BOOL CloseHandle(HANDLE handle);
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
+                     DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped);
+HANDLE FindFirstVolumeA(LPSTR volumeName, DWORD size);
+BOOL FindNextVolumeA(HANDLE search, LPSTR volumeName, DWORD size);
+BOOL FindVolumeClose(HANDLE search);
+HMODULE GetModuleHandleA(LPCSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+
+#define FILE_DEVICE_CD_ROM 0x2u
+#define FILE_DEVICE_DISK 0x7u
+#define FILE_DEVICE_DVD 0x33u
+#define FILE_REMOVABLE_MEDIA 0x1u
+#define FILE_FLOPPY_DISKETTE 0x4u
+
+#define IOCTL_STORAGE_CHECK_VERIFY2 0x2D0800u
+#define IOCTL_STORAGE_QUERY_PROPERTY 0x2D1400u
+#define IOCTL_STORAGE_GET_DEVICE_NUMBER 0x2D1080u
+#define IOCTL_STORAGE_MEDIA_REMOVAL 0x2D4804u
+#define IOCTL_STORAGE_EJECT_MEDIA 0x2D4808u
+#define FSCTL_LOCK_VOLUME 0x90018u
+#define FSCTL_DISMOUNT_VOLUME 0x90020u
+
+enum STORAGE_PROPERTY_ID { StorageDeviceProperty = 0 };
+enum STORAGE_QUERY_TYPE { PropertyStandardQuery = 0 };
+enum STORAGE_BUS_TYPE { BusTypeUnknown = 0, BusTypeUsb = 7, BusTypeMax = 0x7F };
+
+struct STORAGE_PROPERTY_QUERY {
+    STORAGE_PROPERTY_ID PropertyId;
+    STORAGE_QUERY_TYPE QueryType;
+    BYTE AdditionalParameters[1];
+};
+
+struct STORAGE_DEVICE_DESCRIPTOR {
+    DWORD Version;
+    DWORD Size;
+    BYTE DeviceType;
+    BYTE DeviceTypeModifier;
+    BOOLEAN RemovableMedia;
+    BOOLEAN CommandQueueing;
+    DWORD VendorIdOffset;
+    DWORD ProductIdOffset;
+    DWORD ProductRevisionOffset;
+    DWORD SerialNumberOffset;
+    STORAGE_BUS_TYPE BusType;
+    DWORD RawPropertiesLength;
+    BYTE RawDeviceProperties[1];
+};
+
+struct STORAGE_DEVICE_NUMBER {
+    DWORD DeviceType;
+    DWORD DeviceNumber;
+    DWORD PartitionNumber;
+};
+
+struct PREVENT_MEDIA_REMOVAL {
+    BOOLEAN PreventMediaRemoval;
+};
+
+// ---- Native system library ---------------------------------------------------------------
+#define STATUS_SUCCESS 0
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
+enum FS_INFORMATION_CLASS { FileFsDeviceInformation = 4 };
+
+struct IO_STATUS_BLOCK {
+    union {
+        NTSTATUS Status;
+        void *Pointer;
+    };
+    ULONG_PTR Information;
+};
+
+struct FILE_FS_DEVICE_INFORMATION {
+    DWORD DeviceType;
+    ULONG Characteristics;
+};
+
+// ---- Device installation services and configuration manager ------------------------------
+#define DIGCF_PRESENT 0x2u
+#define DIGCF_ALLCLASSES 0x4u
+#define DIGCF_DEVICEINTERFACE 0x10u
+
+#define SPDRP_DEVICEDESC 0x0u
+#define SPDRP_HARDWAREID 0x1u
+#define SPDRP_CLASS 0x7u
+#define SPDRP_FRIENDLYNAME 0xCu
+#define SPDRP_PHYSICAL_DEVICE_OBJECT_NAME 0xEu
+#define SPDRP_REMOVAL_POLICY 0x1Fu
+
+#define CM_REMOVAL_POLICY_EXPECT_NO_REMOVAL 1u
+#define CM_REMOVAL_POLICY_EXPECT_ORDERLY_REMOVAL 2u
+#define CM_REMOVAL_POLICY_EXPECT_SURPRISE_REMOVAL 3u
+
+#define CR_SUCCESS 0u
+#define CR_NO_SUCH_DEVNODE 0xDu
+#define CR_BUFFER_SMALL 0x1Au
+
+struct SP_DEVICE_INTERFACE_DATA {
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    ULONG_PTR Reserved;
+};
+typedef SP_DEVICE_INTERFACE_DATA *PSP_DEVICE_INTERFACE_DATA;
+
+struct SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+};
+typedef SP_DEVINFO_DATA *PSP_DEVINFO_DATA;
+
+#pragma pack(push, 8)
+struct SP_DEVICE_INTERFACE_DETAIL_DATA_A {
+    DWORD cbSize;
+    CHAR DevicePath[1];
+};
+#pragma pack(pop)
+typedef SP_DEVICE_INTERFACE_DETAIL_DATA_A *PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
+
+extern const GUID GUID_DEVINTERFACE_DISK;
+extern const GUID GUID_DEVINTERFACE_CDROM;
+extern const GUID GUID_DEVINTERFACE_FLOPPY;
+
+HDEVINFO SetupDiGetClassDevsA(const GUID *classGuid, LPCSTR enumerator, HWND parent, DWORD flags);
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device, const GUID *classGuid,
+                                 DWORD index, PSP_DEVICE_INTERFACE_DATA data);
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                      LPDWORD requiredSize, PSP_DEVINFO_DATA device);
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA device, LPSTR id, DWORD size,
+                                 LPDWORD requiredSize);
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                       LPDWORD dataType, BYTE *buffer, DWORD size,
+                                       LPDWORD requiredSize);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST device, ULONG flags);
+CONFIGRET CM_Get_Device_IDA(DEVINST device, LPSTR buffer, ULONG size, ULONG flags);
+
+// ---- C runtime: files, wildcard listing, heap ---------------------------------------------
+// The product code's calls are routed here by common/win32.h, so that simwin can place them
+// in the machine folder, count what is held and fail any call on purpose.
+#define _A_ARCH 0x20u
+#define _A_SUBDIR 0x10u
+typedef uint32_t _fsize_t; // 32-bit, as on Windows
+struct _finddata_t {
+    unsigned attrib;
+    time_t time_create;
+    time_t time_access;
+    time_t time_write;
+    _fsize_t size;
+    char name[260];
+};
+intptr_t _findfirst(const char *pattern, _finddata_t *entry);
+int _findnext(intptr_t search, _finddata_t *entry);
+int _findclose(intptr_t search);
+
+FILE *SimFopen(const char *path, const char *mode);
+size_t SimFread(void *buffer, size_t size, size_t count, FILE *file);
+size_t SimFwrite(const void *buffer, size_t size, size_t count, FILE *file);
+int SimFflush(FILE *file);
+int SimFclose(FILE *file);
+int SimRemove(const char *path);
+void *SimMalloc(size_t bytes);
+void *SimCalloc(size_t count, size_t bytes);
+void *SimRealloc(void *block, size_t bytes);
+void SimFree(void *block);
+
+// Receives each formatted diagnostic line; kept in trace.log when machine.ini says trace = on.
+void SimDebugTraceSink(const char *text);

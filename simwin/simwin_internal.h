@@ -1,0 +1,131 @@
+// simwin's own state: the loaded machine, its drives and device interfaces, faults, events
+// and what the program holds. Shared by simwin's sources only.
+#pragma once
+
+#include "simwin/simwin.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace simwin {
+
+// A failing answer of a simulated device: ok, or fail with a Win32 error code.
+struct Outcome {
+    bool fails = false;
+    DWORD error = 0;
+};
+
+// A text property of a device: absent, failing, or present with its value.
+struct TextProperty {
+    bool present = false;
+    bool fails = false;
+    std::string value;
+};
+
+// One [drive X] section.
+struct Drive {
+    char letter = 'C';
+    UINT type = DRIVE_FIXED;
+    std::string label;
+    bool volumeInfoFails = false;
+    std::string dosDevice;
+    bool dosDeviceFails = false;
+    Outcome open;
+    std::string media = "ready"; // ready | not_ready | fail
+    DWORD mediaError = 0;
+    bool descriptorFails = false;
+    int busType = 0;
+    TextProperty vendor, product, revision;
+    int removableMedia = 0;
+    bool deviceNumberFails = false;
+    DWORD deviceType = FILE_DEVICE_DISK;
+    DWORD deviceNumber = 0;
+    DWORD partitionNumber = 1;
+    bool characteristicsFail = false;
+    DWORD characteristics = 0;
+    int lockRefusals = 0; // -1: always refused
+    bool dismountFails = false, mediaRemovalFails = false, ejectFails = false, closeFails = false;
+    unsigned long long freeBytes = 1ull << 40;
+    bool ejected = false; // state of the run: the media are gone after a successful eject
+    int line = 0;         // where machine.ini describes it
+};
+
+// One [interface NAME] section: a device interface as the device installation services list it.
+struct Interface {
+    std::string name;
+    std::string klass = "disk"; // disk | cdrom | floppy
+    std::string path;
+    Outcome open;
+    bool deviceNumberFails = false;
+    DWORD deviceType = FILE_DEVICE_DISK;
+    DWORD deviceNumber = 0;
+    std::string instanceId;
+    bool removalPolicyFails = false;
+    bool removalPolicyPresent = false;
+    DWORD removalPolicy = 0;
+    TextProperty setupClass, friendlyName, pdoName, description, parentId;
+    TextProperty hardwareIds; // value holds the texts joined by '\0', without the closing empty
+    int line = 0;
+};
+
+// One planned failure of an operation's nth call.
+struct Fault {
+    int nth = 0;
+    std::string mode; // "", "short", or a Win32 error code in decimal
+};
+
+struct Machine {
+    std::string folder;
+    std::string windowsDir = "C:\\Windows";
+    bool ntdllMissing = false;
+    bool setupapiFails = false;
+    bool traceOn = false;
+    std::vector<Drive> drives; // in letter order
+    std::vector<Interface> interfaces;
+    std::map<std::string, std::vector<Fault>> faults;
+    std::map<std::string, int> calls;
+    std::vector<std::string> events;
+    std::string trace;
+    std::string currentDirectory = "C:\\";
+    unsigned long long clock = 0;
+    DWORD lastError = 0;
+
+    // What the program holds, by kind.
+    std::set<void *> heapBlocks;
+    std::set<FILE *> files;
+    std::set<intptr_t> findHandles;
+    std::set<HANDLE> volumeHandles;
+    std::set<HANDLE> deviceHandles;
+    std::set<HDEVINFO> deviceInfoSets;
+    std::set<HANDLE> volumeSearches;
+};
+
+// The loaded machine; loads it from the environment on first use.
+Machine &Current();
+
+// Counts a call of operation and says whether it is to fail; *mode gets the fault's mode.
+bool Enter(const char *operation, std::string *mode = nullptr);
+
+// The Win32 error code of an injected fault: the mode's number, or fallback.
+DWORD FaultError(const std::string &mode, DWORD fallback);
+
+// Records one event line (and appends it to events.log).
+void Event(const std::string &line);
+
+// The drive of a letter (any case), or null.
+Drive *FindDrive(char letter);
+
+// Makes a Windows path absolute and tidy ("C:\a\b"): relative names resolve in the current
+// directory. False for names that are no file path (devices, unknown forms).
+bool AbsolutePath(const std::string &windowsPath, std::string *absolute);
+
+// Where an absolute Windows path lies in the machine folder, matching existing names without
+// regard to case as NTFS does. False when its drive is not in the machine or its media are gone.
+bool HostPathOf(const std::string &absolute, std::string *hostPath);
+
+// The last path component of a Windows path.
+std::string BaseName(const std::string &windowsPath);
+
+} // namespace simwin
