@@ -61,6 +61,7 @@ typedef OVERLAPPED *LPOVERLAPPED;
 
 // ---- Error codes -------------------------------------------------------------------------
 #define ERROR_SUCCESS 0
+#define ERROR_INVALID_FUNCTION 1
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_ACCESS_DENIED 5

@@ -49,6 +49,7 @@ struct Drive {
     bool dismountFails = false, mediaRemovalFails = false, ejectFails = false, closeFails = false;
     unsigned long long freeBytes = 1ull << 40;
     bool ejected = false; // state of the run: the media are gone after a successful eject
+    int lockRefused = 0;  // state of the run: lock attempts refused so far
     int line = 0;         // where machine.ini describes it
 };
 
@@ -68,6 +69,15 @@ struct Interface {
     TextProperty setupClass, friendlyName, pdoName, description, parentId;
     TextProperty hardwareIds; // value holds the texts joined by '\0', without the closing empty
     int line = 0;
+};
+
+// An open handle from CreateFileA: a drive's volume or a device interface.
+struct Handle {
+    bool isVolume = true;
+    char letter = 0;             // the volume's drive
+    size_t interfaceIndex = 0;   // the interface's index in Machine::interfaces
+    DWORD access = 0;
+    bool locked = false;
 };
 
 // One planned failure of an operation's nth call.
@@ -100,6 +110,8 @@ struct Machine {
     std::set<HANDLE> deviceHandles;
     std::set<HDEVINFO> deviceInfoSets;
     std::set<HANDLE> volumeSearches;
+    std::map<HANDLE, Handle> handles; // open volume and interface handles
+    uintptr_t nextHandle = 0x100;
 };
 
 // The loaded machine; loads it from the environment on first use.
@@ -124,6 +136,9 @@ bool AbsolutePath(const std::string &windowsPath, std::string *absolute);
 // Where an absolute Windows path lies in the machine folder, matching existing names without
 // regard to case as NTFS does. False when its drive is not in the machine or its media are gone.
 bool HostPathOf(const std::string &absolute, std::string *hostPath);
+
+// The open volume or interface handle, or null.
+Handle *FindHandle(HANDLE handle);
 
 // The last path component of a Windows path.
 std::string BaseName(const std::string &windowsPath);
