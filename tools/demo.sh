@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The demo: a print job on a simulated Windows machine, from the front end to the e-reader.
+#
+# 1. A machine with an e-reader at E:. The front-end stand-in prints a three-page document into
+#    the spool folder; the program converts it and delivers the PDF to E:\documents.
+# 2. A machine without an e-reader: the PDF waits in the spool folder. The e-reader is then
+#    plugged in, and the next run only delivers.
+#
+# Everything lands in demo/ (machine folders, transcripts, events.log, trace.log).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh >/dev/null
+cmake --preset host >/dev/null
+cmake --build --preset host >/dev/null
+
+binary=$PWD/build/host/vellumtransit
+demo=$PWD/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+
+show() { printf '\n---- %s\n' "$*"; }
+
+# The drive and device of an e-reader, as the storage stack and the device manager report them.
+ereader_ini() {
+    cat <<'INI'
+[machine]
+trace = on
+
+[drive E]
+type = removable
+label = Reader
+vendor = Kindle
+product = Internal Storage
+revision = 0100
+bus_type = 7
+removable_media = 1
+device_number = 1
+partition_number = 1
+characteristics = 0x1
+
+[interface reader]
+class = disk
+path = \\?\usbstor#disk&ven_demo&prod_reader#7&1a2b3c&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
+device_number = 1
+instance_id = USBSTOR\DISK&VEN_DEMO&PROD_READER\7&1A2B3C&0
+removal_policy = 3
+setup_class = DiskDrive
+hardware_ids = USBSTOR\DiskDemo_Reader | GenDisk
+friendly_name = Demo Reader USB Device
+pdo_name = \Device\0000004f
+description = Disk drive
+parent_id = USB\VID_0AB1&PID_0C22&MI_00\7&1A2B3C&0&0000
+INI
+}
+
+run() { # run MACHINE LABEL
+    show "$2"
+    echo "\$ VELLUMTRANSIT_MACHINE=$1 $binary"
+    VELLUMTRANSIT_MACHINE=$1 "$binary" | tee "$1/transcript-$3.txt"
+}
+
+# ---- 1. A print job delivered ------------------------------------------------------------
+one=$demo/with-ereader
+mkdir -p "$one/C/Windows/VellumTransit" "$one/E/documents"
+ereader_ini >"$one/machine.ini"
+show "The front end prints tools/frontend/sample-document.ps into the spool folder"
+bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps "$one/C/Windows/VellumTransit"
+ls -l "$one/C/Windows/VellumTransit"
+run "$one" "The program runs" 1
+show "On the e-reader: E:\\documents"
+ls -l "$one/E/documents"
+show "Left in the spool folder (nothing)"
+ls -A "$one/C/Windows/VellumTransit"
+show "events.log: what the program did to the machine"
+cat "$one/events.log"
+show "trace.log: the diagnostic report of the drive scan"
+cat "$one/trace.log"
+
+# ---- 2. No e-reader: the PDF waits, the next run delivers --------------------------------
+two=$demo/ereader-later
+mkdir -p "$two/C/Windows/VellumTransit"
+bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps "$two/C/Windows/VellumTransit"
+run "$two" "No e-reader attached" 1
+show "Waiting in the spool folder"
+ls -l "$two/C/Windows/VellumTransit"
+show "The e-reader is plugged in as E:"
+ereader_ini >"$two/machine.ini"
+mkdir -p "$two/E/documents"
+run "$two" "The next run only delivers" 2
+ls -l "$two/E/documents"
+
+show "PDF check of the delivered file"
+pdfinfo "$one/E/documents/VellumTransit.pdf" | grep -E '^(Pages|Page size|PDF version)'
+echo
+echo "Demo done: see demo/ for the machine folders, transcripts, events.log and trace.log."
