@@ -113,8 +113,7 @@ bool WriteDocument(PdfDocument *document, uint32_t finalSize) {
     printf("=> Generating PDF File...");
     int result = WritePdfDocument(document, buffer, &written);
     printf("Done\n");
-    bool stored = result == 0 && (uint32_t)written == finalSize &&
-                  WriteOutputFile(buffer, written);
+    bool stored = result == 0 && (uint32_t)written == finalSize && WriteOutputFile(buffer, written);
     free(buffer);
     if (!stored) {
         printf("Could not write PDF.\n");

@@ -24,7 +24,7 @@ struct Listing {
 std::map<intptr_t, Listing> gListings;
 intptr_t gNextListing = 0x1000;
 std::map<FILE *, std::string> gFileNames; // the Windows name a stream was opened with
-std::set<FILE *> gWriting;               // streams opened for writing: their calls are events
+std::set<FILE *> gWriting;                // streams opened for writing: their calls are events
 
 // Resolves a Windows file name to its place in the machine folder.
 bool Resolve(const char *windowsPath, std::string *host) {
@@ -33,7 +33,9 @@ bool Resolve(const char *windowsPath, std::string *host) {
            simwin::HostPathOf(absolute, host);
 }
 
-bool StatPath(const std::string &host, struct stat *info) { return stat(host.c_str(), info) == 0; }
+bool StatPath(const std::string &host, struct stat *info) {
+    return stat(host.c_str(), info) == 0;
+}
 
 bool IsFile(const std::string &host) {
     struct stat info;
@@ -45,7 +47,9 @@ bool IsDir(const std::string &host) {
     return StatPath(host, &info) && S_ISDIR(info.st_mode);
 }
 
-std::string Parent(const std::string &host) { return host.substr(0, host.find_last_of('/')); }
+std::string Parent(const std::string &host) {
+    return host.substr(0, host.find_last_of('/'));
+}
 
 // Wildcard match as the file search does it: '*' any run, '?' one character, no case.
 bool Matches(const char *pattern, const char *name) {
@@ -97,9 +101,13 @@ bool CopyHostFile(const std::string &from, const std::string &to) {
 
 // ---- Win32: errors, directories, files ---------------------------------------------------
 
-DWORD GetLastError() { return Current().lastError; }
+DWORD GetLastError() {
+    return Current().lastError;
+}
 
-void SetLastError(DWORD code) { Current().lastError = code; }
+void SetLastError(DWORD code) {
+    Current().lastError = code;
+}
 
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     std::string mode;
@@ -121,7 +129,9 @@ BOOL SetCurrentDirectoryA(LPCSTR path) {
         SetLastError(FaultError(mode, ERROR_ACCESS_DENIED));
     else if (!path || !simwin::AbsolutePath(path, &absolute) ||
              !simwin::HostPathOf(absolute, &host) || !IsDir(host))
-        SetLastError(IsFile(host) ? ERROR_INVALID_NAME : ERROR_FILE_NOT_FOUND);
+        SetLastError(IsFile(host)          ? ERROR_DIRECTORY
+                     : IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND
+                                           : ERROR_PATH_NOT_FOUND);
     else {
         Current().currentDirectory = absolute;
         ok = TRUE;
@@ -174,7 +184,8 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
         SetLastError(ERROR_ACCESS_DENIED);
     else if (failIfExists && IsFile(target))
         SetLastError(ERROR_FILE_EXISTS);
-    else if (StatPath(source, &info) && drive && (unsigned long long)info.st_size > drive->freeBytes)
+    else if (StatPath(source, &info) && drive &&
+             (unsigned long long)info.st_size > drive->freeBytes)
         SetLastError(ERROR_DISK_FULL); // nothing of the copy is left behind
     else if (!CopyHostFile(source, target)) {
         unlink(target.c_str());
@@ -432,8 +443,8 @@ HLOCAL LocalAlloc(UINT flags, size_t bytes) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    void *block = (flags & LMEM_ZEROINIT) ? ::calloc(1, bytes ? bytes : 1)
-                                          : ::malloc(bytes ? bytes : 1);
+    void *block =
+        (flags & LMEM_ZEROINIT) ? ::calloc(1, bytes ? bytes : 1) : ::malloc(bytes ? bytes : 1);
     if (block)
         Current().heapBlocks.insert(block);
     return block;
@@ -458,7 +469,9 @@ void Sleep(DWORD milliseconds) {
     Event("Sleep " + std::to_string(milliseconds));
 }
 
-int lstrlenA(LPCSTR text) { return text ? (int)strlen(text) : 0; }
+int lstrlenA(LPCSTR text) {
+    return text ? (int)strlen(text) : 0;
+}
 
 int lstrcmpA(LPCSTR a, LPCSTR b) {
     int order = strcmp(a ? a : "", b ? b : "");

@@ -519,11 +519,17 @@ void UnloadMachine() {
     gMachine = nullptr;
 }
 
-std::vector<std::string> Events() { return Current().events; }
+std::vector<std::string> Events() {
+    return Current().events;
+}
 
-std::string TraceText() { return Current().trace; }
+std::string TraceText() {
+    return Current().trace;
+}
 
-std::map<std::string, int> CallCounts() { return Current().calls; }
+std::map<std::string, int> CallCounts() {
+    return Current().calls;
+}
 
 void SetFault(const std::string &operation, int nth, const std::string &mode) {
     Current().faults[operation].push_back(Fault{nth, mode});
@@ -549,7 +555,9 @@ std::string HostPath(const std::string &windowsPath) {
     return host;
 }
 
-unsigned long long ClockMilliseconds() { return Current().clock; }
+unsigned long long ClockMilliseconds() {
+    return Current().clock;
+}
 
 } // namespace simwin
 

@@ -51,7 +51,9 @@ struct GUID {
     uint16_t Data3;
     uint8_t Data4[8];
 };
-inline bool operator==(const GUID &a, const GUID &b) { return memcmp(&a, &b, sizeof a) == 0; }
+inline bool operator==(const GUID &a, const GUID &b) {
+    return memcmp(&a, &b, sizeof a) == 0;
+}
 typedef const GUID *LPCGUID;
 
 struct SECURITY_ATTRIBUTES;
@@ -82,6 +84,7 @@ typedef OVERLAPPED *LPOVERLAPPED;
 #define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_NO_MORE_ITEMS 259
+#define ERROR_DIRECTORY 267
 #define ERROR_INVALID_USER_BUFFER 1784
 
 // ---- Files and system --------------------------------------------------------------------
@@ -124,8 +127,7 @@ DWORD GetLogicalDriveStringsA(DWORD size, LPSTR buffer);
 DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size);
 BOOL GetVolumeInformationA(LPCSTR rootPath, LPSTR volumeName, DWORD volumeNameSize,
                            LPDWORD serialNumber, LPDWORD maxComponentLength,
-                           LPDWORD fileSystemFlags, LPSTR fileSystemName,
-                           DWORD fileSystemNameSize);
+                           LPDWORD fileSystemFlags, LPSTR fileSystemName, DWORD fileSystemNameSize);
 UINT GetDriveTypeA(LPCSTR rootPath);
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flags, HANDLE templateFile);

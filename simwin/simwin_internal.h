@@ -74,8 +74,8 @@ struct Interface {
 // An open handle from CreateFileA: a drive's volume or a device interface.
 struct Handle {
     bool isVolume = true;
-    char letter = 0;             // the volume's drive
-    size_t interfaceIndex = 0;   // the interface's index in Machine::interfaces
+    char letter = 0;           // the volume's drive
+    size_t interfaceIndex = 0; // the interface's index in Machine::interfaces
     DWORD access = 0;
     bool locked = false;
 };

@@ -187,6 +187,7 @@ BOOL CloseHandle(HANDLE handle) {
         return Fail(ERROR_INVALID_HANDLE);
     simwin::Machine &machine = Current();
     bool isVolume = record->isVolume;
+    char letter = record->letter; // the record is gone once the handle is erased
     simwin::Drive *drive = isVolume ? simwin::FindDrive(record->letter) : nullptr;
     (isVolume ? machine.volumeHandles : machine.deviceHandles).erase(handle);
     machine.handles.erase(handle);
@@ -196,7 +197,7 @@ BOOL CloseHandle(HANDLE handle) {
     else if (drive && drive->closeFails)
         ok = Fail(ERROR_INVALID_HANDLE);
     if (isVolume)
-        Event(std::string("CloseHandle \\\\.\\") + record->letter + ": " +
+        Event(std::string("CloseHandle \\\\.\\") + letter + ": " +
               (ok ? "ok" : "fail " + std::to_string(machine.lastError)));
     return ok;
 }

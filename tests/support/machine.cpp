@@ -104,8 +104,12 @@ std::string SyntheticJpeg(int width, int height, int components, size_t scanByte
     };
     segment(0xE0, std::string("JFIF\0\x01\x01\x00\x00\x48\x00\x48\x00\x00", 14));
     segment(0xDB, std::string(65, '\x01'));
-    std::string frame = {8, (char)(height >> 8), (char)(height & 0xFF), (char)(width >> 8),
-                         (char)(width & 0xFF), (char)components};
+    std::string frame = {8,
+                         (char)(height >> 8),
+                         (char)(height & 0xFF),
+                         (char)(width >> 8),
+                         (char)(width & 0xFF),
+                         (char)components};
     for (int c = 0; c < components; ++c)
         frame += std::string{(char)(c + 1), 0x11, 0};
     segment(0xC0, frame);
