@@ -1,0 +1,24 @@
+// The JPEG page intake: reads one spooled JPEG file, finds its pixel size in the JFIF header
+// and the first baseline frame header, and adds it as a page of a PdfDocument.
+#pragma once
+
+#include <cstdint>
+
+struct PdfDocument;
+
+// What became of one spooled file; the driver decides by it when the file may be deleted.
+enum PageIntakeResult {
+    PAGE_ADDED = 0,    // the file is a page of the document
+    PAGE_UNUSABLE = 1, // empty, unreadable or no image size: it can never become a page
+    PAGE_REFUSED = 2,  // refused for now (page or size limit, no memory to read or keep it)
+};
+
+// Finds the pixel size of a baseline JFIF JPEG; reads only the first count bytes. Returns 1
+// and stores width and height when found, else 0 and stores nothing. When isColour is given
+// it is cleared for a frame of exactly one component and left as it is otherwise.
+int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,
+                     unsigned char *isColour);
+
+// Reads the file at path (size bytes, as listed) and offers it to the document as a page,
+// reporting the file on the console. A file over kPdfMaxFileSize bytes can never be a page.
+PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document);
