@@ -66,10 +66,11 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
 // no memory to read it into) is PAGE_REFUSED, so that it stays for a later run.
 PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document) {
     if (size > (uint32_t)kPdfMaxFileSize) {
-        // No PDF could ever hold it, and its size does not print as a 32-bit signed number.
+        // Too large for any PDF (and for a 32-bit signed size): refused unread, like any page
+        // the builder refuses, so it stays in the spool rather than being deleted.
         printf("Add JPEG into PDF Skipped. Reason: PDF would be larger than %d bytes.\n",
                kPdfMaxFileSize);
-        return PAGE_UNUSABLE;
+        return PAGE_REFUSED;
     }
     unsigned char *block = nullptr;
     uint32_t read = 0;

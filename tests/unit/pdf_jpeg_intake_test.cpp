@@ -76,6 +76,10 @@ TEST_F(JpegIntake, EachKindOfSpooledFile) {
          readNothing + noSize, -1, nullptr},
         {"no memory for the page", true, jpeg, 3000, "malloc", 2, "", 0, PAGE_REFUSED, adding, -1,
          nullptr},
+        // Listed past what any PDF can hold: refused unread, and kept like any refused page.
+        {"larger than any PDF", true, jpeg, 2147483648u, nullptr, 0, "", 0, PAGE_REFUSED,
+         "Add JPEG into PDF Skipped. Reason: PDF would be larger than 2147483647 bytes.\n", -1,
+         nullptr},
         {"page limit", true, jpeg, 3000, nullptr, 0, "", kPdfMaxPages, PAGE_REFUSED,
          adding +
              "Add JPEG into PDF Skipped. Reason: Reached Max Page Number (256) in single PDF.\n",
