@@ -77,15 +77,34 @@ BOOL Answer(const void *record, size_t size, LPVOID out, DWORD outSize, LPDWORD 
     return TRUE;
 }
 
-// The four controls of safe removal, each an event.
-BOOL RemovalControl(simwin::Handle *handle, simwin::Drive *drive, DWORD code, LPVOID in,
-                    DWORD inSize) {
-    std::string volume = std::string("\\\\.\\") + drive->letter + ":";
-    BOOL ok = TRUE;
-    std::string name, outcome = "ok";
+// The name a removal control goes by in events.log.
+std::string RemovalControlName(DWORD code, LPVOID in, DWORD inSize) {
     switch (code) {
     case FSCTL_LOCK_VOLUME:
-        name = "FSCTL_LOCK_VOLUME";
+        return "FSCTL_LOCK_VOLUME";
+    case FSCTL_DISMOUNT_VOLUME:
+        return "FSCTL_DISMOUNT_VOLUME";
+    case IOCTL_STORAGE_MEDIA_REMOVAL:
+        if (!in || inSize < sizeof(PREVENT_MEDIA_REMOVAL))
+            return "IOCTL_STORAGE_MEDIA_REMOVAL";
+        return std::string("IOCTL_STORAGE_MEDIA_REMOVAL ") +
+               (static_cast<PREVENT_MEDIA_REMOVAL *>(in)->PreventMediaRemoval ? "prevent"
+                                                                              : "allow");
+    default:
+        return "IOCTL_STORAGE_EJECT_MEDIA";
+    }
+}
+
+// The four controls of safe removal, each an event; injected is a planned fault's error code,
+// or 0.
+BOOL RemovalControl(simwin::Handle *handle, simwin::Drive *drive, DWORD code, LPVOID in,
+                    DWORD inSize, DWORD injected) {
+    std::string volume = std::string("\\\\.\\") + drive->letter + ":";
+    BOOL ok = TRUE;
+    std::string outcome = "ok";
+    if (injected) {
+        ok = Fail(injected);
+    } else if (code == FSCTL_LOCK_VOLUME) {
         if (drive->lockRefusals < 0 || drive->lockRefused < drive->lockRefusals) {
             ++drive->lockRefused;
             ok = Fail(ERROR_ACCESS_DENIED);
@@ -93,29 +112,21 @@ BOOL RemovalControl(simwin::Handle *handle, simwin::Drive *drive, DWORD code, LP
         } else {
             handle->locked = true;
         }
-        break;
-    case FSCTL_DISMOUNT_VOLUME:
-        name = "FSCTL_DISMOUNT_VOLUME";
+    } else if (code == FSCTL_DISMOUNT_VOLUME) {
         ok = drive->dismountFails ? Fail(ERROR_ACCESS_DENIED) : TRUE;
-        break;
-    case IOCTL_STORAGE_MEDIA_REMOVAL:
+    } else if (code == IOCTL_STORAGE_MEDIA_REMOVAL) {
         if (!in || inSize < sizeof(PREVENT_MEDIA_REMOVAL))
-            return Fail(ERROR_INVALID_PARAMETER);
-        name = std::string("IOCTL_STORAGE_MEDIA_REMOVAL ") +
-               (static_cast<PREVENT_MEDIA_REMOVAL *>(in)->PreventMediaRemoval ? "prevent"
-                                                                              : "allow");
-        ok = drive->mediaRemovalFails ? Fail(ERROR_ACCESS_DENIED) : TRUE;
-        break;
-    default: // IOCTL_STORAGE_EJECT_MEDIA
-        name = "IOCTL_STORAGE_EJECT_MEDIA";
+            ok = Fail(ERROR_INVALID_PARAMETER);
+        else
+            ok = drive->mediaRemovalFails ? Fail(ERROR_ACCESS_DENIED) : TRUE;
+    } else { // IOCTL_STORAGE_EJECT_MEDIA
         ok = drive->ejectFails ? Fail(ERROR_NOT_READY) : TRUE;
         if (ok)
             drive->ejected = true; // the media are gone for the rest of the run
-        break;
     }
     if (!ok && outcome == "ok")
         outcome = "fail " + std::to_string(Current().lastError);
-    Event("DeviceIoControl " + name + " " + volume + " " + outcome);
+    Event("DeviceIoControl " + RemovalControlName(code, in, inSize) + " " + volume + " " + outcome);
     return ok;
 }
 
@@ -213,15 +224,12 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID inBuffer, DWORD inSize, L
     simwin::Drive *drive = handle->isVolume ? simwin::FindDrive(handle->letter) : nullptr;
     bool removal = code == FSCTL_LOCK_VOLUME || code == FSCTL_DISMOUNT_VOLUME ||
                    code == IOCTL_STORAGE_MEDIA_REMOVAL || code == IOCTL_STORAGE_EJECT_MEDIA;
-    if (injected) {
-        BOOL result = Fail(FaultError(mode, ERROR_ACCESS_DENIED));
-        if (removal && drive)
-            Event("DeviceIoControl " + std::to_string(code) + " fail (injected)");
-        return result;
-    }
     if (removal)
-        return drive ? RemovalControl(handle, drive, code, inBuffer, inSize)
+        return drive ? RemovalControl(handle, drive, code, inBuffer, inSize,
+                                      injected ? FaultError(mode, ERROR_ACCESS_DENIED) : 0)
                      : Fail(ERROR_INVALID_FUNCTION);
+    if (injected)
+        return Fail(FaultError(mode, ERROR_ACCESS_DENIED));
     if (code == IOCTL_STORAGE_GET_DEVICE_NUMBER) {
         STORAGE_DEVICE_NUMBER number = {};
         if (drive) {
