@@ -142,17 +142,17 @@ spool_pages() {
 }
 
 # run_exe: one run of the exe under Wine; stdout byte for byte in $MACHINE.exe.out. Checks the
-# exit code 0 and a silent stderr (Wine's own complaints would land there).
+# exit code 0 and a silent stderr: the program writes nothing there, and Wine reports faults
+# there (an unhandled exception, a missing DLL). One note of Wine's is no fault: it cannot read
+# the Unix device behind a drive (Z: is /) for the label that the drive scan asks for.
 run_exe() {
-    local rc=0
+    local rc=0 noise
     (cd "$WINE_TMP" && timeout 120 "$WINE" "$VT_EXE" >"$MACHINE.exe.out" 2>"$MACHINE.exe.err") ||
         rc=$?
     check_eq "exe exit code" 0 "$rc"
-    if [ -s "$MACHINE.exe.err" ]; then
-        fail "exe stderr not empty: $(head -c 300 "$MACHINE.exe.err")"
-    else
-        pass
-    fi
+    noise=$(grep -v -E '^wine: Read access denied for device L".*", FS volume label and serial are not available\.$' \
+        "$MACHINE.exe.err" | head -c 300)
+    check_eq "exe stderr" "" "$noise"
 }
 
 # run_host: one run of the host build on MACHINE; stdout in $MACHINE.host.out.
