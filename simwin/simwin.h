@@ -72,6 +72,7 @@ typedef OVERLAPPED *LPOVERLAPPED;
 #define ERROR_INVALID_DATA 13
 #define ERROR_NO_MORE_FILES 18
 #define ERROR_NOT_READY 21
+#define ERROR_BAD_LENGTH 24
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_HANDLE_DISK_FULL 39
 #define ERROR_NOT_SUPPORTED 50
@@ -83,8 +84,10 @@ typedef OVERLAPPED *LPOVERLAPPED;
 #define ERROR_MOD_NOT_FOUND 126
 #define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_DIRECTORY 267
+#define ERROR_UNRECOGNIZED_VOLUME 1005
 #define ERROR_INVALID_USER_BUFFER 1784
 
 // ---- Files and system --------------------------------------------------------------------
@@ -121,6 +124,7 @@ HLOCAL LocalFree(HLOCAL block);
 int lstrlenA(LPCSTR text);
 int lstrcmpA(LPCSTR a, LPCSTR b);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+BOOL IsDBCSLeadByte(BYTE testChar); // the simulated machine's code page is single-byte
 
 // ---- Volumes and devices -----------------------------------------------------------------
 DWORD GetLogicalDriveStringsA(DWORD size, LPSTR buffer);
@@ -192,7 +196,10 @@ struct PREVENT_MEDIA_REMOVAL {
 
 // ---- Native system library ---------------------------------------------------------------
 #define STATUS_SUCCESS 0
+#define STATUS_INVALID_INFO_CLASS ((NTSTATUS)0xC0000003)
+#define STATUS_INFO_LENGTH_MISMATCH ((NTSTATUS)0xC0000004)
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
+#define STATUS_INVALID_DEVICE_REQUEST ((NTSTATUS)0xC0000010)
 enum FS_INFORMATION_CLASS { FileFsDeviceInformation = 4 };
 
 struct IO_STATUS_BLOCK {
@@ -224,7 +231,15 @@ struct FILE_FS_DEVICE_INFORMATION {
 #define CM_REMOVAL_POLICY_EXPECT_ORDERLY_REMOVAL 2u
 #define CM_REMOVAL_POLICY_EXPECT_SURPRISE_REMOVAL 3u
 
+#define REG_SZ 1u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+#define SPINT_ACTIVE 0x1u
+
 #define CR_SUCCESS 0u
+#define CR_INVALID_POINTER 0x3u
+#define CR_INVALID_FLAG 0x4u
+#define CR_INVALID_DEVNODE 0x5u
 #define CR_NO_SUCH_DEVNODE 0xDu
 #define CR_BUFFER_SMALL 0x1Au
 

@@ -80,6 +80,12 @@ struct Handle {
     bool locked = false;
 };
 
+// A device information set of SetupDiGetClassDevsA: the interfaces it holds, by their index
+// in Machine::interfaces.
+struct DeviceInfoSet {
+    std::vector<size_t> interfaces;
+};
+
 // One planned failure of an operation's nth call.
 struct Fault {
     int nth = 0;
@@ -111,6 +117,8 @@ struct Machine {
     std::set<HDEVINFO> deviceInfoSets;
     std::set<HANDLE> volumeSearches;
     std::map<HANDLE, Handle> handles; // open volume and interface handles
+    std::map<HDEVINFO, DeviceInfoSet> deviceSets; // what each of deviceInfoSets holds
+    std::map<HANDLE, size_t> volumeSearchNext;     // each volume search's next drive index
     uintptr_t nextHandle = 0x100;
 };
 
