@@ -161,11 +161,16 @@ int ReadStorageDescriptor(const void *descriptor, DWORD bytesReturned, int *remo
     memset(&header, 0, sizeof header);
     memcpy(&header, descriptor, bytesReturned < sizeof header ? bytesReturned : sizeof header);
 
-    const char *busName = GetBusTypeName((int)header.BusType);
+    // The bus type is read as the number it is: a device may report one its enumeration lacks.
+    DWORD busType = 0;
+    memcpy(&busType,
+           reinterpret_cast<const char *>(&header) + offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType),
+           sizeof busType);
+    const char *busName = GetBusTypeName((int)busType);
     if (busName)
         DebugTrace("    Bus Type: %s\n", busName);
     else
-        DebugTrace("    Bus Type: Unknown (%d)\n", (int)header.BusType);
+        DebugTrace("    Bus Type: Unknown (%d)\n", (int)busType);
 
     int isEreader = 0;
     char vendorLine[kDescriptorSize];

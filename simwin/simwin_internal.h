@@ -116,9 +116,9 @@ struct Machine {
     std::set<HANDLE> deviceHandles;
     std::set<HDEVINFO> deviceInfoSets;
     std::set<HANDLE> volumeSearches;
-    std::map<HANDLE, Handle> handles; // open volume and interface handles
+    std::map<HANDLE, Handle> handles;             // open volume and interface handles
     std::map<HDEVINFO, DeviceInfoSet> deviceSets; // what each of deviceInfoSets holds
-    std::map<HANDLE, size_t> volumeSearchNext;     // each volume search's next drive index
+    std::map<HANDLE, size_t> volumeSearchNext;    // each volume search's next drive index
     uintptr_t nextHandle = 0x100;
 };
 

@@ -87,6 +87,7 @@ TEST_F(DriveScan, BusTypesAreNamedOrNumbered) {
         {0, "    Bus Type: Unknown\n"},
         {15, "    Bus Type: FileBackedVirtual\n"},
         {16, "    Bus Type: Unknown (16)\n"},
+        {200, "    Bus Type: Unknown (200)\n"}, // beyond the enumeration's own range
     };
     for (const auto &c : cases) {
         Scan("[drive E]\nbus_type = " + std::to_string(c.first) + "\n");
