@@ -190,7 +190,7 @@ label = System
 dos_device = \Device\HarddiskVolume1
 bus_type = 11
 vendor = ATA
-product = Samsung SSD
+product = Fast Disk
 revision = 2B6Q
 device_type = 7
 device_number = 0
@@ -215,7 +215,7 @@ label = Data
 dos_device = \Device\HarddiskVolume2
 bus_type = 11
 vendor = ATA
-product = Samsung SSD
+product = Fast Disk
 revision = 2B6Q
 device_type = 7
 device_number = 0
@@ -223,17 +223,17 @@ partition_number = 2
 
 [interface ssd]
 class = disk
-path = \\?\scsi#disk&ven_ata&prod_samsung_ssd#4&2f1c0a&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
+path = \\?\scsi#disk&ven_ata&prod_fast_disk#4&2f1c0a&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
 device_type = 7
 device_number = 0
-instance_id = SCSI\DISK&VEN_ATA&PROD_SAMSUNG_SSD\4&2F1C0A&0&000000
+instance_id = SCSI\DISK&VEN_ATA&PROD_FAST_DISK\4&2F1C0A&0&000000
 removal_policy = 1
 setup_class = DiskDrive
-hardware_ids = SCSI\DiskATA_____Samsung_SSD | GenDisk
-friendly_name = Samsung SSD
+hardware_ids = SCSI\DiskATA_____Fast_Disk | GenDisk
+friendly_name = Fast Disk
 pdo_name = \Device\00000032
 description = Disk drive
-parent_id = PCI\VEN_8086&DEV_A102&SUBSYS_00000000&REV_31\3&11583659&0&B8
+parent_id = PCI\VEN_1234&DEV_5678&SUBSYS_00000000&REV_31\3&11583659&0&B8
 
 [interface usb1]
 class = disk
@@ -252,16 +252,16 @@ parent_id = USB\VID_0AB1&PID_0C22&MI_00\7&1A2B3C&0&0000
 
 // The lines of the internal disk's device, which drives C and F (two partitions) share.
 const char kSsdLines[] =
-    R"(    DevicePath: \\?\scsi#disk&ven_ata&prod_samsung_ssd#4&2f1c0a&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
+    R"(    DevicePath: \\?\scsi#disk&ven_ata&prod_fast_disk#4&2f1c0a&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}
     Class: "DiskDrive"
     Hardware IDs:
-        "SCSI\DiskATA_____Samsung_SSD"
+        "SCSI\DiskATA_____Fast_Disk"
         "GenDisk"
-    Friendly Name: "Samsung SSD"
+    Friendly Name: "Fast Disk"
     Physical Device Object Name: "\Device\00000032"
     Device Description: "Disk drive"
-    Parent Device Instance ID: PCI\VEN_8086&DEV_A102&SUBSYS_00000000&REV_31\3&11583659&0&B8
-    DeviceInstanceId: SCSI\DISK&VEN_ATA&PROD_SAMSUNG_SSD\4&2F1C0A&0&000000
+    Parent Device Instance ID: PCI\VEN_1234&DEV_5678&SUBSYS_00000000&REV_31\3&11583659&0&B8
+    DeviceInstanceId: SCSI\DISK&VEN_ATA&PROD_FAST_DISK\4&2F1C0A&0&000000
 )";
 
 TEST_F(DriveScan, TheReportOfAFullMachineToTheByte) {
@@ -272,7 +272,7 @@ TEST_F(DriveScan, TheReportOfAFullMachineToTheByte) {
     the device media are accessible
     Bus Type: SATA
     VendorId: "ATA"
-    ProductId: "Samsung SSD"
+    ProductId: "Fast Disk"
     ProductRevision: "2B6Q"
     DeviceType: 7, DeviceNumber: 0, PartitionNumber: 1
 )") + kSsdLines + R"(Drive E:
@@ -305,7 +305,7 @@ Drive F:
     the device media are accessible
     Bus Type: SATA
     VendorId: "ATA"
-    ProductId: "Samsung SSD"
+    ProductId: "Fast Disk"
     ProductRevision: "2B6Q"
     DeviceType: 7, DeviceNumber: 0, PartitionNumber: 2
 )" + kSsdLines;
