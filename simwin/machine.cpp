@@ -475,6 +475,11 @@ bool HostPathOf(const std::string &absolute, std::string *hostPath) {
         if (part.empty())
             continue;
         std::string match = part;
+        struct stat exact;
+        if (lstat((host + "/" + part).c_str(), &exact) == 0) {
+            host += "/" + part; // the common case needs no search of the folder
+            continue;
+        }
         if (DIR *dir = opendir(host.c_str())) {
             while (dirent *entry = readdir(dir)) {
                 if (strcasecmp(entry->d_name, part.c_str()) == 0) {

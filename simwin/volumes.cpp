@@ -58,12 +58,14 @@ std::string Descriptor(const simwin::Drive &drive) {
     header.Version = sizeof header;
     header.DeviceType = 0;
     header.RemovableMedia = (BOOLEAN)drive.removableMedia;
-    header.BusType = (STORAGE_BUS_TYPE)drive.busType;
     place(drive.vendor, &header.VendorIdOffset);
     place(drive.product, &header.ProductIdOffset);
     place(drive.revision, &header.ProductRevisionOffset);
     header.Size = (DWORD)(base + texts.size());
     std::string bytes((const char *)&header, base);
+    // A device may report a bus type outside the enumeration: store the raw number.
+    DWORD busType = (DWORD)drive.busType;
+    memcpy(&bytes[offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType)], &busType, sizeof busType);
     return bytes + texts;
 }
 
