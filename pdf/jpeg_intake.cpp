@@ -62,8 +62,9 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
 }
 
 // Reads the file whole, reports it and offers it to the document. A file that can never become a
-// page is PAGE_UNUSABLE; one that could not be taken now (the builder refused it, or there was
-// no memory to read it into) is PAGE_REFUSED, so that it stays for a later run.
+// page is PAGE_UNUSABLE; one that could not be taken now (the builder refused it, there was no
+// memory to read it into, or only part of it could be read) is PAGE_REFUSED, so that it stays
+// for a later run.
 PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document) {
     if (size > (uint32_t)kPdfMaxFileSize) {
         // Too large for any PDF (and for a 32-bit signed size): refused unread, like any page
@@ -90,6 +91,13 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
     if (read != size) {
         printf("Warning: File %s should be %d Bytes. But only read in %d Bytes.\n", path, (int)size,
                (int)read);
+    }
+
+    if (read > 0 && read < size) {
+        // Only part of the file came through: a page made of it would be cut short and its
+        // file deleted with it. Keep the file whole in the spool for a later run instead.
+        free(block);
+        return PAGE_REFUSED;
     }
 
     PageIntakeResult result;

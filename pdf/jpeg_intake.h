@@ -10,7 +10,7 @@ struct PdfDocument;
 enum PageIntakeResult {
     PAGE_ADDED = 0,    // the file is a page of the document
     PAGE_UNUSABLE = 1, // empty, unreadable or no image size: it can never become a page
-    PAGE_REFUSED = 2,  // refused for now (page or size limit, no memory to read or keep it)
+    PAGE_REFUSED = 2,  // not now: page or size limit, no memory, or read only in part
 };
 
 // Finds the pixel size of a baseline JFIF JPEG; reads only the first count bytes. Returns 1
@@ -20,5 +20,5 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
                      unsigned char *isColour);
 
 // Reads the file at path (size bytes, as listed) and offers it to the document as a page,
-// reporting the file on the console. A file over kPdfMaxFileSize bytes can never be a page.
+// reporting the file on the console. A file over kPdfMaxFileSize bytes is refused unread.
 PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document);
