@@ -1,5 +1,5 @@
-// Whole runs in-process: conversion and delivery on simulated machines with and without an
-// e-reader, and the fault sweep over the road of one print job.
+// Whole runs in-process: conversion and delivery on machines with and without an e-reader, and
+// the fault sweep over the road of one print job.
 #include "tests/support/machine.h"
 
 #include <fstream>
@@ -9,227 +9,147 @@
 namespace {
 
 const std::string kPdf = std::string(kSpool) + "\\VellumTransit.pdf";
-const std::string kDelivered = "E:\\documents\\VellumTransit.pdf";
 
 // An e-reader at E:; driveKeys go into its drive section.
-std::string EreaderIni(const std::string &driveKeys = "") {
-    return "[drive E]\n"
-           "type = removable\n"
-           "label = Reader\n"
-           "vendor = Kindle\n"
-           "product = Internal Storage\n"
-           "bus_type = 7\n"
-           "removable_media = 1\n"
-           "device_number = 1\n" +
+std::string Ereader(const std::string &driveKeys = "") {
+    return "[drive E]\ntype = removable\nvendor = Kindle\nbus_type = 7\ndevice_number = 1\n" +
            driveKeys +
-           "[interface reader]\n"
-           "class = disk\n"
-           "path = \\\\?\\usbstor#disk&ven_r#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\n"
-           "device_number = 1\n"
-           "instance_id = USBSTOR\\DISK&VEN_R\\1\n"
-           "removal_policy = 3\n"
-           "parent_id = USB\\VID_0AB1&PID_0C22\\1\n";
+           "[interface reader]\npath = \\\\?\\usbstor#disk&ven_r#1#{53f56307-b6bf-11d0-94f2-"
+           "00a0c91efb8b}\ndevice_number = 1\ninstance_id = USBSTOR\\DISK&VEN_R\\1\n"
+           "removal_policy = 3\nparent_id = USB\\VID_0AB1&PID_0C22\\1\n";
 }
-const std::string kEreader = EreaderIni();
 
-std::string SpoolPath(int page) {
+std::string Page(int page) {
+    return SyntheticJpeg(1275, 1650, 3, 100 + page);
+}
+std::string PagePath(int page) {
     return std::string(kSpool) + "\\VellumTransit" + std::to_string(page) + ".jpg";
 }
-
-std::string Page(int number) {
-    return SyntheticJpeg(1275, 1650, 3, 100 + number);
-}
-
 bool Contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-const char kDelivery[] = "E:\\Output copied to Kindle!\n"
-                         "Get drive type...\n"
-                         "E:\\ - Removable\r\n"
-                         "Media in Drive E has been ejected safely.\n";
+const char kDelivered[] = "E:\\Output copied to Kindle!\nGet drive type...\nE:\\ - Removable\r\n";
+const char kEjected[] = "Media in Drive E has been ejected safely.\n";
 
 class Delivery : public MachineTest {
   protected:
-    // The PDF on the e-reader, read past simwin: once ejected, the drive's media are gone for
-    // the rest of the run.
-    std::string Delivered() { return ReadHostFile(folder + "/E/documents/VellumTransit.pdf"); }
-
-    // Loads the machine and spools pages 1..pages.
-    void Prepare(const std::string &ini, int pages, bool documents = true) {
+    // A machine, its documents folder when it has an e-reader, and pages 1..pages spooled.
+    void Prepare(const std::string &ini, int pages) {
+        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
         Load(ini);
-        if (documents && Contains(ini, "[drive E]"))
+        if (Contains(ini, "[drive E]") && !Contains(ini, "no documents"))
             MakeDirectory("E:\\documents");
         for (int i = 1; i <= pages; ++i)
-            WriteFile(SpoolPath(i), Page(i));
+            WriteFile(PagePath(i), Page(i));
     }
-
+    // Plugs the e-reader in between runs, keeping the files.
+    void PlugIn(const std::string &ini) {
+        std::ofstream(folder + "/machine.ini") << ini;
+        std::string error;
+        ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error;
+        MakeDirectory("E:\\documents");
+    }
     std::string Run() {
         int code = -1;
         std::string transcript = CaptureStdout([&] { code = RunVellumTransit(); });
         EXPECT_EQ(code, 0);
         return transcript;
     }
-
-    // The console lines of converting pages 1..pages of Page().
-    std::string Converted(int pages) {
-        std::string lines;
-        size_t size = 0;
-        for (int i = 1; i <= pages; ++i)
-            lines += "Adding VellumTransit" + std::to_string(i) + ".jpg (1275x1650) into PDF\n";
-        std::string pdf = Exists(kPdf) ? ReadFile(kPdf) : Delivered();
-        size = pdf.size();
-        return lines + "=> Generating PDF File...Done\nWritten PDF " + std::to_string(size) + "/" +
-               std::to_string(size) + ".\n";
-    }
+    // The PDF on the e-reader, read past simwin: once ejected, the drive's media are gone.
+    std::string OnDevice() { return ReadHostFile(folder + "/E/documents/VellumTransit.pdf"); }
 };
 
-// The road of one print job: two pages in, one PDF on the e-reader, everything local gone.
+// The road of one print job: two pages in, one PDF on the e-reader, nothing left behind.
 TEST_F(Delivery, OnePrintJobReachesTheEreader) {
-    Prepare(kEreader, 2);
-    std::string transcript = Run();
-    EXPECT_EQ(transcript, Converted(2) + kDelivery);
-    std::string delivered = Delivered();
-    EXPECT_LT(delivered.find(Page(1)), delivered.find(Page(2)));
+    Prepare(Ereader(), 2);
+    std::string transcript = Run(), pdf = OnDevice(), size = std::to_string(pdf.size());
+    EXPECT_EQ(transcript, "Adding VellumTransit1.jpg (1275x1650) into PDF\n"
+                          "Adding VellumTransit2.jpg (1275x1650) into PDF\n"
+                          "=> Generating PDF File...Done\nWritten PDF " +
+                              size + "/" + size + ".\n" + kDelivered + kEjected);
+    EXPECT_LT(pdf.find(Page(1)), pdf.find(Page(2)));
     EXPECT_TRUE(List(kSpool).empty());
-    const std::vector<std::string> expected = {
-        "MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok",
-        "CopyFileA VellumTransit.pdf E:\\documents\\VellumTransit.pdf ok",
-        "CreateFileA \\\\.\\E: GENERIC_READ|GENERIC_WRITE ok",
-        "DeviceIoControl FSCTL_LOCK_VOLUME \\\\.\\E: ok",
-        "DeviceIoControl FSCTL_DISMOUNT_VOLUME \\\\.\\E: ok",
-        "DeviceIoControl IOCTL_STORAGE_MEDIA_REMOVAL allow \\\\.\\E: ok",
-        "DeviceIoControl IOCTL_STORAGE_EJECT_MEDIA \\\\.\\E: ok",
-        "CloseHandle \\\\.\\E: ok",
-        "DeleteFileA VellumTransit.pdf ok"};
     std::vector<std::string> events = simwin::Events();
     auto at = events.begin();
-    for (const std::string &line : expected) {
-        at = std::find(at, events.end(), line);
-        ASSERT_NE(at, events.end()) << "missing, or out of order: " << line;
-    }
+    for (const char *line : {"MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok",
+                             "CopyFileA VellumTransit.pdf E:\\documents\\VellumTransit.pdf ok",
+                             "DeviceIoControl IOCTL_STORAGE_EJECT_MEDIA \\\\.\\E: ok",
+                             "CloseHandle \\\\.\\E: ok", "DeleteFileA VellumTransit.pdf ok"})
+        ASSERT_NE(at = std::find(at, events.end(), line), events.end()) << line;
 }
 
-TEST_F(Delivery, WithoutAnEreaderThePdfWaitsAndTheNextRunOnlyDelivers) {
-    Prepare("", 1);
-    std::string transcript = Run();
-    EXPECT_EQ(transcript, Converted(1) + "Kindle must be plugged in!\n");
-    std::string waiting = ReadFile(kPdf);
-    ASSERT_FALSE(waiting.empty());
-
-    // Pages spooled meanwhile wait for the run after the delivery.
-    WriteFile(SpoolPath(7), Page(7));
-    std::ofstream(folder + "/machine.ini") << kEreader;
-    std::string error;
-    ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error;
-    MakeDirectory("E:\\documents");
-    EXPECT_EQ(Run(), kDelivery);
-    EXPECT_EQ(Delivered(), waiting);
-    EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit7.jpg"});
-    EXPECT_EQ(simwin::CallCounts().count("_findfirst"), 0u);
-}
-
-// A copy that fails keeps the PDF waiting; the root printed before the message is the
-// program's long-standing wording.
-TEST_F(Delivery, AFailedCopyKeepsThePdf) {
-    struct Case {
-        const char *name;
-        std::string ini;
-        bool documents;
+// Without an e-reader the PDF waits; the next run only delivers it (pages spooled meanwhile
+// wait), replacing an older copy on the device, and deletes it even when removal fails.
+TEST_F(Delivery, ThePdfWaitsForTheEreader) {
+    const std::pair<const char *, std::string> removals[] = {
+        {"", kEjected},
+        {"eject = fail\n", "Media in Drive E can be safely removed.\n"},
+        {"lock_refusals = always\n", ""},
     };
-    const Case cases[] = {
-        {"no documents folder", EreaderIni(), false},
-        {"the device is full", EreaderIni("free_bytes = 100\n"), true},
-        {"the copy is refused", EreaderIni() + "[faults]\nCopyFileA = 1\n", true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        Prepare(c.ini, 1, c.documents);
-        std::string transcript = Run();
-        EXPECT_TRUE(Contains(transcript, ".\nE:\\Kindle must be plugged in!\n")) << transcript;
-        EXPECT_TRUE(Exists(kPdf));
-        EXPECT_TRUE(Delivered().empty());
-        EXPECT_EQ(simwin::CallCounts().count("GetDriveTypeA"), 0u); // no removal tried
-        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
-    }
-}
-
-TEST_F(Delivery, AnEarlierPdfOnTheDeviceIsReplaced) {
-    Prepare(kEreader, 1);
-    WriteFile(kDelivered, "an older document");
-    std::string transcript = Run();
-    EXPECT_EQ(transcript, Converted(1) + kDelivery);
-    EXPECT_TRUE(Contains(Delivered(), Page(1)));
-}
-
-// Once the PDF is on the device, the local copy goes whatever the removal did.
-TEST_F(Delivery, TheLocalPdfGoesEvenWhenRemovalFails) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"lock_refusals = always\n", "E:\\Output copied to Kindle!\nGet drive type...\n"
-                                     "E:\\ - Removable\r\n"},
-        {"eject = fail\n", "E:\\Output copied to Kindle!\nGet drive type...\nE:\\ - Removable\r\n"
-                           "Media in Drive E can be safely removed.\n"},
-        {"close = fail\n", "E:\\Output copied to Kindle!\nGet drive type...\n"
-                           "E:\\ - Removable\r\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.first);
+    for (const auto &removal : removals) {
+        SCOPED_TRACE(removal.first);
         Prepare("", 1);
-        Run(); // no e-reader yet: the PDF waits
-        std::ofstream(folder + "/machine.ini") << EreaderIni(c.first);
-        std::string error;
-        ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error;
-        MakeDirectory("E:\\documents");
-        EXPECT_EQ(Run(), c.second);
-        EXPECT_FALSE(Exists(kPdf));
-        EXPECT_FALSE(Delivered().empty());
-        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
+        EXPECT_TRUE(Contains(Run(), ".\nKindle must be plugged in!\n"));
+        std::string waiting = ReadFile(kPdf);
+        WriteFile(PagePath(7), Page(7));
+        PlugIn(Ereader(removal.first));
+        WriteFile("E:\\documents\\VellumTransit.pdf", "an older document");
+        EXPECT_EQ(Run(), kDelivered + removal.second);
+        EXPECT_EQ(OnDevice(), waiting);
+        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit7.jpg"});
+        EXPECT_EQ(simwin::CallCounts().count("_findfirst"), 0u);
+    }
+}
+
+// A copy that fails keeps the PDF waiting and tries no removal.
+TEST_F(Delivery, AFailedCopyKeepsThePdf) {
+    for (const std::string &ini :
+         {Ereader("; no documents folder\n"), Ereader("free_bytes = 100\n"),
+          Ereader() + "[faults]\nCopyFileA = 1\n"}) {
+        SCOPED_TRACE(ini);
+        Prepare(ini, 1);
+        EXPECT_TRUE(Contains(Run(), ".\nE:\\Kindle must be plugged in!\n"));
+        EXPECT_TRUE(Exists(kPdf));
+        EXPECT_TRUE(OnDevice().empty());
+        EXPECT_EQ(simwin::CallCounts().count("GetDriveTypeA"), 0u);
     }
 }
 
 TEST_F(Delivery, TheEmptyListingScansNoDrive) {
-    Prepare(kEreader, 0);
+    Prepare(Ereader(), 0);
     EXPECT_EQ(Run(), "VellumTransit*.jpg\nNo *.jpg files in temp directory!\n");
     EXPECT_EQ(simwin::CallCounts().count("GetLogicalDriveStringsA"), 0u);
 }
 
 // The road of one print job with the 1st, 2nd, ... call of every operation failing in turn,
-// one fault per run: each run exits 0, holds nothing, and loses no page: every spooled page is
-// on the e-reader, in a complete waiting PDF, still in the spool, or was reported unusable
-// (a page file that could not be read).
+// one fault per run: each run holds nothing at its end and loses no page: every page is on
+// the e-reader, in a complete waiting PDF, still in the spool, or was reported unusable (a
+// page file that could not be read at all).
 TEST_F(Delivery, NoPageIsLostWhicheverCallFails) {
-    const int kPages = 2;
-    Prepare(kEreader, kPages);
+    Prepare(Ereader(), 2);
     Run();
     const std::map<std::string, int> calls = simwin::CallCounts();
     int faults = 0;
     for (const auto &call : calls) {
-        for (int nth = 1; nth <= call.second; ++nth) {
+        for (int nth = 1; nth <= call.second; ++nth, ++faults) {
             SCOPED_TRACE(call.first + " #" + std::to_string(nth));
-            ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
-            Prepare(kEreader, kPages);
+            Prepare(Ereader(), 2);
             simwin::SetFault(call.first, nth, "");
-            std::string transcript = Run();
-            ++faults;
-            simwin::Held held = simwin::HeldNow();
-            EXPECT_EQ(held.Total(), 0) << transcript;
-            std::string waiting = ReadFile(kPdf), delivered = Delivered();
-            for (const std::string *pdf : {&waiting, &delivered}) {
-                if (!pdf->empty()) {
-                    EXPECT_EQ(pdf->substr(pdf->size() - 7), "%%EOF\r\n");
-                }
-            }
+            std::string transcript = Run(), waiting = ReadFile(kPdf), delivered = OnDevice();
+            EXPECT_EQ(simwin::HeldNow().Total(), 0) << transcript;
+            for (const std::string &pdf : {waiting, delivered})
+                EXPECT_TRUE(pdf.empty() || pdf.substr(pdf.size() - 7) == "%%EOF\r\n");
             EXPECT_FALSE(Exists(kPdf + ".partial"));
-            for (int i = 1; i <= kPages; ++i) {
-                std::string name = "VellumTransit" + std::to_string(i) + ".jpg";
-                bool kept = Contains(delivered, Page(i)) || Contains(waiting, Page(i)) ||
-                            Exists(SpoolPath(i)) ||
-                            Contains(transcript, "Can't obtain image dimension from " + name);
-                EXPECT_TRUE(kept) << name << " lost\n" << transcript;
-            }
+            for (int i = 1; i <= 2; ++i)
+                EXPECT_TRUE(
+                    Contains(delivered, Page(i)) || Contains(waiting, Page(i)) ||
+                    Exists(PagePath(i)) ||
+                    Contains(transcript, "dimension from VellumTransit" + std::to_string(i)))
+                    << "page " << i << " lost\n"
+                    << transcript;
         }
     }
-    RecordProperty("faults_tried", faults);
     std::cout << "[ sweep    ] " << faults << " faults tried over " << calls.size()
               << " operations\n";
     EXPECT_GT(faults, 50);
