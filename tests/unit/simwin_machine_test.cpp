@@ -95,21 +95,4 @@ TEST_F(Simwin, HeldThingsAreCountedUntilReleased) {
     EXPECT_EQ(simwin::HeldNow().Total(), 0);
 }
 
-// Copying onto a drive is bounded by its free bytes, and a refused copy leaves nothing.
-TEST_F(Simwin, CopyFileAStopsAtAFullDrive) {
-    Load("[drive E]\ntype = removable\nfree_bytes = 10\n");
-    MakeDirectory("E:\\documents");
-    WriteFile("C:\\small.pdf", "0123456789");
-    WriteFile("C:\\large.pdf", "0123456789A");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileA("C:\\large.pdf", "E:\\documents\\x.pdf", FALSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
-    EXPECT_FALSE(Exists("E:\\documents\\x.pdf"));
-    EXPECT_TRUE(CopyFileA("C:\\small.pdf", "E:\\documents\\x.pdf", FALSE));
-    EXPECT_EQ(ReadFile("E:\\documents\\x.pdf"), "0123456789");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileA("C:\\small.pdf", "E:\\documents\\y.pdf", FALSE)); // now full
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
-}
-
 } // namespace
