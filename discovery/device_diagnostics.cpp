@@ -60,14 +60,6 @@ struct VolumeSearch {
     }
 };
 
-// The length of the text at text, looking at no more than limit bytes.
-size_t BoundedLength(const char *text, size_t limit) {
-    size_t length = 0;
-    while (length < limit && text[length] != '\0')
-        ++length;
-    return length;
-}
-
 bool IsIdDelimiter(char c) {
     return c == '\\' || c == '#' || c == '&';
 }
@@ -332,4 +324,12 @@ int FindVolumeByDosDevice(const char *ntDevicePath) {
         if (!FindNextVolumeA(search.handle, volumeName, sizeof volumeName))
             return 0;
     }
+}
+
+// Counts up to limit bytes: device texts are not trusted to end inside their buffers.
+size_t BoundedLength(const char *text, size_t limit) {
+    size_t length = 0;
+    while (length < limit && text[length] != '\0')
+        ++length;
+    return length;
 }

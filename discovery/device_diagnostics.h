@@ -44,3 +44,6 @@ void TraceHardwareIdList(const char *list, DWORD reportedSize, DWORD bufferSize)
 // reported size and the bufferSize bytes that exist, and a value without its terminator there is
 // cut at their end.
 void TraceTextProperty(const char *format, const char *value, DWORD reportedSize, DWORD bufferSize);
+
+// The length of the text at text, looking at no more than limit bytes.
+size_t BoundedLength(const char *text, size_t limit);

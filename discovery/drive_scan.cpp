@@ -47,14 +47,6 @@ struct ScanResources {
     }
 };
 
-// The length of the text at text, looking at no more than limit bytes.
-size_t BoundedLength(const char *text, size_t limit) {
-    size_t length = 0;
-    while (length < limit && text[length] != '\0')
-        ++length;
-    return length;
-}
-
 // Sends one descriptor text's line when the descriptor has that text.
 void TraceDescriptorText(const char *format, const void *descriptor, DWORD bytesReturned,
                          DWORD offset) {
