@@ -85,7 +85,7 @@ bool ListSpool(SpoolListing *listing) {
     return listing->count > 0;
 }
 
-// Writes the whole file under its partial name, checks the write, the flush and the close,
+// Writes the whole file under its partial name, checks the write, the flushes and the close,
 // and renames it into place. On any failure nothing of it is left behind.
 bool WriteOutputFile(const unsigned char *bytes, int32_t length) {
     FILE *file = fopen(kPartialFileName, "wb");
@@ -93,9 +93,10 @@ bool WriteOutputFile(const unsigned char *bytes, int32_t length) {
         return false;
     bool whole = fwrite(bytes, 1, (size_t)length, file) == (size_t)length;
     whole = fflush(file) == 0 && whole;
+    whole = _commit(_fileno(file)) == 0 && whole; // on the disk, not only in its cache
     whole = fclose(file) == 0 && whole;
-    whole = whole && MoveFileExA(kPartialFileName, kOutputFileName,
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    // Never replaces a PDF: one that waits (though its check failed) holds pages of its own.
+    whole = whole && MoveFileExA(kPartialFileName, kOutputFileName, MOVEFILE_WRITE_THROUGH);
     if (!whole)
         DeleteFileA(kPartialFileName);
     return whole;

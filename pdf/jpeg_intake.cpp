@@ -37,8 +37,9 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
         }
         if (bytes[position + 1] == kBaselineFrame) {
             // Length, precision, lines (height), samples per line (width), component count.
-            if (position + 8 >= count) {
-                return 0;
+            if (position + 8 >= count || ReadBigEndian16(bytes, position + 5) == 0 ||
+                ReadBigEndian16(bytes, position + 7) == 0) {
+                return 0; // no size, or an image of no pixels (a height given later in the scan)
             }
             if (width != nullptr) {
                 *width = (uint16_t)ReadBigEndian16(bytes, position + 7);
@@ -76,6 +77,7 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
     unsigned char *block = nullptr;
     uint32_t read = 0;
     int noMemory = 0;
+    bool grown = false; // the file has more bytes than the listing said
     if (size > 0) {
         block = (unsigned char *)malloc(size);
         if (block == nullptr) {
@@ -84,6 +86,8 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
             FILE *file = fopen(path, "rb");
             if (file != nullptr) {
                 read = (uint32_t)fread(block, 1, size, file);
+                unsigned char more;
+                grown = read == size && fread(&more, 1, 1, file) == 1;
                 fclose(file);
             }
         }
@@ -93,9 +97,10 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
                (int)read);
     }
 
-    if (read > 0 && read < size) {
-        // Only part of the file came through: a page made of it would be cut short and its
-        // file deleted with it. Keep the file whole in the spool for a later run instead.
+    if ((read > 0 && read < size) || grown) {
+        // The file is not the one the listing saw (only part of it came through, or it has
+        // grown since): a page made of it would be cut short and the file deleted with it.
+        // Keep it whole in the spool for a later run instead.
         free(block);
         return PAGE_REFUSED;
     }

@@ -9,8 +9,8 @@ struct PdfDocument;
 // What became of one spooled file; the driver decides by it when the file may be deleted.
 enum PageIntakeResult {
     PAGE_ADDED = 0,    // the file is a page of the document
-    PAGE_UNUSABLE = 1, // empty, unreadable or no image size: it can never become a page
-    PAGE_REFUSED = 2,  // not now: page or size limit, no memory, or read only in part
+    PAGE_UNUSABLE = 1, // empty, not readable at all, or no image size: dropped at once
+    PAGE_REFUSED = 2,  // not now: page or size limit, no memory, or not the size listed
 };
 
 // Finds the pixel size of a baseline JFIF JPEG; reads only the first count bytes. Returns 1

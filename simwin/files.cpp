@@ -372,6 +372,19 @@ int SimFclose(FILE *file) {
     return result;
 }
 
+int _fileno(FILE *file) {
+    return fileno(file);
+}
+
+int _commit(int descriptor) {
+    std::string mode;
+    if (Enter("_commit", &mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return fsync(descriptor);
+}
+
 int SimRemove(const char *path) {
     std::string mode, host;
     int result = -1;

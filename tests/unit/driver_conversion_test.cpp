@@ -47,6 +47,12 @@ TEST_F(Conversion, AWaitingPdfHoldsBackAllConversion) {
     EXPECT_EQ(Run(), "");
     EXPECT_EQ(ReadFile(kPdf), "%PDF-1.3 waiting");
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pdf", Name(1)}));
+
+    // Even when the check misses it, a waiting PDF is never replaced: its pages are in it only.
+    simwin::SetFault("fopen", simwin::CallCounts()["fopen"] + 1, "");
+    EXPECT_EQ(Run(), Added(1) + "=> Generating PDF File...Done\nCould not write PDF.\n");
+    EXPECT_EQ(ReadFile(kPdf), "%PDF-1.3 waiting");
+    EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pdf", Name(1)}));
 }
 
 TEST_F(Conversion, TheEmptyListingEndsTheRun) {

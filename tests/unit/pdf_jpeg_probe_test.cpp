@@ -30,6 +30,7 @@ TEST(JpegProbe, HeaderLayoutsAndEveryCutOfAFile) {
         {"four components", SyntheticJpeg(1275, 1650, 4), kColour},
         {"component count cut off", grey.substr(0, frame + 9), kColour},
         {"largest sizes", SyntheticJpeg(65535, 65535), "1 65535x65535 colour"},
+        {"no lines (given later in the scan)", SyntheticJpeg(1275, 0), kNothing},
         {"APP0 extension", std::string(colour).insert(dqt, "\xFF\xE0\0\x08JFXX\0\x10"s), kColour},
         {"APP1 before the frame", std::string(grey).insert(dqt, "\xFF\xE1\0\x04zz"s), kGrey},
         {"progressive", std::string(colour).replace(frame, 2, "\xFF\xC2"), kNothing},
