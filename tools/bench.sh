@@ -98,7 +98,7 @@ awk -v n="$pages" -v bytes="$total_bytes" -v reps="$repetitions" \
         printf "%d pages of 1275x1650, %.1f MB of JPEG (%.0f kB a page on average); PDF %.1f MB\n",
             n, bytes / 1e6, bytes / n / 1e3, pdf / 1e6
         printf "best of %d repetitions, peak resident memory the largest seen; %s\n\n", reps, machine
-        printf "%-26s %10s %14s\n", "", "wall (s)", "peak RSS (MB)"
+        printf "%-26s %10s %14s\n", "", "wall (s)", "peak RSS (MiB)"
         printf "%-26s %10.3f %14.1f\n", "vellumtransit (host)", cs, ck / 1024
         printf "%-26s %10.3f %14.1f\n", "cat into one file", ts, tk / 1024
         printf "%-26s %10.3f %14.1f\n", "img2pdf --pagesize Letter", is, ik / 1024

@@ -87,6 +87,7 @@ show "The e-reader is plugged in as E:"
 ereader_ini >"$two/machine.ini"
 mkdir -p "$two/E/documents"
 run "$two" "The next run only delivers" 2
+show "On the e-reader: E:\\documents"
 ls -l "$two/E/documents"
 
 show "PDF check of the delivered file"

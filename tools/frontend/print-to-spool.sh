@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # The front-end stand-in: renders a PostScript or PDF document into the spool folder as one
-# baseline JPEG per page, US Letter at 150 dpi (1275 x 1650 pixels), named VellumTransit1.jpg,
-# VellumTransit2.jpg, ... as the real printing front end does on Windows.
+# baseline JPEG per page, US Letter at 150 dpi (1275 x 1650 pixels), as the printing front end
+# does on Windows. Each job's pages are named VellumTransit<job>-<page>.jpg, the job one above
+# the jobs already spooled, so that a job never overwrites the pages of one still waiting.
 #
 #   print-to-spool.sh DOCUMENT SPOOL_FOLDER
 set -euo pipefail
 document=$1
 spool=$2
 mkdir -p "$spool"
+job=1
+for page in "$spool"/VellumTransit*-*.jpg; do
+    number=${page##*/VellumTransit}
+    number=${number%%-*}
+    [[ $number =~ ^[0-9]+$ ]] && ((number >= job)) && job=$((number + 1))
+done
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=85 -r150 \
     -sPAPERSIZE=letter -dFIXEDMEDIA -dPDFFitPage \
-    -sOutputFile="$spool/VellumTransit%d.jpg" "$document"
+    -sOutputFile="$spool/VellumTransit$job-%d.jpg" "$document"
