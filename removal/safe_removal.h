@@ -1,8 +1,8 @@
 // Safe removal of a drive: opens the drive's volume, locks it (asking again, with pauses, while
 // the lock is refused), dismounts its file system, allows media removal and ejects the media,
-// closes the volume and, when the media can be taken out, says so on the console. Delivery calls only
-// SafelyRemoveDrive; the steps are declared for the tests. A volume handle is a Win32 HANDLE,
-// written here as void * so that this header needs no platform include.
+// closes the volume and, when the media can be taken out, says so on the console. Delivery
+// calls only SafelyRemoveDrive; the steps are declared for the tests. A volume handle is a Win32
+// HANDLE, written here as void * so that this header needs no platform include.
 #pragma once
 
 // Removes the drive safely and prints the outcome. Returns 1 when the volume was opened and
