@@ -69,7 +69,7 @@ void ExamineDrive(const char *driveText, HANDLE *volume) {
     if (QueryDosDeviceA(volumePath + 4, ntDevicePath, sizeof ntDevicePath)) {
         ntDevicePath[sizeof ntDevicePath - 1] = '\0';
         DebugTrace("    Dos Device Name: %s\n", ntDevicePath);
-        FindVolumeByDosDevice(ntDevicePath);
+        FindVolumeByDosDevice(ntDevicePath); // a diagnostic walk: what it finds decides nothing
     }
 
     char label[kVolumeLabelSize];
