@@ -550,20 +550,33 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
 
 // ---- Configuration manager ---------------------------------------------------------------
 
-CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST device, ULONG flags) {
+namespace {
+
+// What both configuration manager calls check first, in the order the real ones do: the
+// output, the flags, the device node, then a planned fault. CR_SUCCESS to go on.
+CONFIGRET CheckNodeCall(const char *operation, const void *output, ULONG flags, DEVINST device,
+                        size_t *index, bool *isParent) {
     std::string mode;
-    bool injected = Enter("CM_Get_Parent", &mode);
-    if (!parent)
+    bool injected = Enter(operation, &mode);
+    if (!output)
         return CR_INVALID_POINTER;
-    *parent = 0;
     if (flags != 0)
         return CR_INVALID_FLAG;
+    if (!NodeOf(device, index, isParent))
+        return CR_INVALID_DEVNODE;
+    return injected ? (CONFIGRET)FaultError(mode, CR_NO_SUCH_DEVNODE) : CR_SUCCESS;
+}
+
+} // namespace
+
+CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST device, ULONG flags) {
     size_t index;
     bool isParent;
-    if (!NodeOf(device, &index, &isParent))
-        return CR_INVALID_DEVNODE;
-    if (injected)
-        return (CONFIGRET)FaultError(mode, CR_NO_SUCH_DEVNODE);
+    if (parent)
+        *parent = 0;
+    CONFIGRET result = CheckNodeCall("CM_Get_Parent", parent, flags, device, &index, &isParent);
+    if (result != CR_SUCCESS)
+        return result;
     if (isParent || !HasParent(Current().interfaces[index]))
         return CR_NO_SUCH_DEVNODE; // the parent's own parent is not modelled
     *parent = device + 1;
@@ -571,18 +584,11 @@ CONFIGRET CM_Get_Parent(PDEVINST parent, DEVINST device, ULONG flags) {
 }
 
 CONFIGRET CM_Get_Device_IDA(DEVINST device, LPSTR buffer, ULONG size, ULONG flags) {
-    std::string mode;
-    bool injected = Enter("CM_Get_Device_IDA", &mode);
-    if (!buffer)
-        return CR_INVALID_POINTER;
-    if (flags != 0)
-        return CR_INVALID_FLAG;
     size_t index;
     bool isParent;
-    if (!NodeOf(device, &index, &isParent))
-        return CR_INVALID_DEVNODE;
-    if (injected)
-        return (CONFIGRET)FaultError(mode, CR_NO_SUCH_DEVNODE);
+    CONFIGRET result = CheckNodeCall("CM_Get_Device_IDA", buffer, flags, device, &index, &isParent);
+    if (result != CR_SUCCESS)
+        return result;
     const simwin::Interface &owner = Current().interfaces[index];
     if (isParent && !HasParent(owner))
         return CR_NO_SUCH_DEVNODE;
