@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 export VT_FUZZ_SECONDS=${VT_FUZZ_SECONDS:-20}
 
+printf '\n==== format\n'
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror && echo "formatted"
+
 # The Wine tests compare with the host build, so host comes first.
 for preset in host windows sanitize fuzz; do
     printf '\n==== %s: configure, build, test\n' "$preset"
