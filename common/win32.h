@@ -30,7 +30,6 @@
 #define fwrite SimFwrite
 #define fflush SimFflush
 #define fclose SimFclose
-#define remove SimRemove
 #define malloc SimMalloc
 #define calloc SimCalloc
 #define realloc SimRealloc

@@ -12,8 +12,10 @@ void RunDeliveryStage() {
     EreaderRoot[0] = '\0';
     FindEreaderDrive();
     printf("%s", EreaderRoot);
-    snprintf(destination, sizeof destination, "%sdocuments\\VellumTransit.pdf", EreaderRoot);
-    if (EreaderRoot[0] != '\0' && CopyFileA(kOutputFileName, destination, FALSE)) {
+    int length =
+        snprintf(destination, sizeof destination, "%sdocuments\\VellumTransit.pdf", EreaderRoot);
+    bool fits = length > 0 && (size_t)length < sizeof destination; // never a cut-off path
+    if (EreaderRoot[0] != '\0' && fits && CopyFileA(kOutputFileName, destination, FALSE)) {
         printf("Output copied to Kindle!\n");
         SafelyRemoveDrive(EreaderRoot[0]);
         DeleteFileA(kOutputFileName); // whatever the removal did: the PDF is on the device

@@ -385,21 +385,6 @@ int _commit(int descriptor) {
     return fsync(descriptor);
 }
 
-int SimRemove(const char *path) {
-    std::string mode, host;
-    int result = -1;
-    if (Enter("remove", &mode))
-        errno = EACCES;
-    else if (!Resolve(path, &host) || !IsFile(host))
-        errno = ENOENT;
-    else if (unlink(host.c_str()) != 0)
-        errno = EACCES;
-    else
-        result = 0;
-    Event(std::string("remove ") + (path ? path : "(null)") + " " + (result == 0 ? "ok" : "fail"));
-    return result;
-}
-
 // ---- Heap --------------------------------------------------------------------------------
 
 void *SimMalloc(size_t bytes) {

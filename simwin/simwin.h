@@ -309,7 +309,6 @@ size_t SimFread(void *buffer, size_t size, size_t count, FILE *file);
 size_t SimFwrite(const void *buffer, size_t size, size_t count, FILE *file);
 int SimFflush(FILE *file);
 int SimFclose(FILE *file);
-int SimRemove(const char *path);
 int _fileno(FILE *file);
 int _commit(int descriptor); // flushes a file's data to the disk
 void *SimMalloc(size_t bytes);
