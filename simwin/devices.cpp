@@ -343,15 +343,25 @@ BOOL FindNextVolumeA(HANDLE search, LPSTR volumeName, DWORD size) {
     return TRUE;
 }
 
+namespace {
+
+// Releases a held search or set and its state, whatever a planned fault says.
+template <typename State>
+BOOL ReleaseHeld(const char *operation, std::set<HANDLE> &held, State &state, HANDLE handle) {
+    std::string mode;
+    bool injected = Enter(operation, &mode);
+    if (!held.erase(handle))
+        return Fail(ERROR_INVALID_HANDLE);
+    state.erase(handle);
+    return injected ? Fail(FaultError(mode, ERROR_INVALID_HANDLE)) : TRUE;
+}
+
+} // namespace
+
 // A failed close still ends the search, as CloseHandle does.
 BOOL FindVolumeClose(HANDLE search) {
-    std::string mode;
-    bool injected = Enter("FindVolumeClose", &mode);
     simwin::Machine &machine = Current();
-    if (!machine.volumeSearches.erase(search))
-        return Fail(ERROR_INVALID_HANDLE);
-    machine.volumeSearchNext.erase(search);
-    return injected ? Fail(FaultError(mode, ERROR_INVALID_HANDLE)) : TRUE;
+    return ReleaseHeld("FindVolumeClose", machine.volumeSearches, machine.volumeSearchNext, search);
 }
 
 // ---- Modules and the native volume query -------------------------------------------------
@@ -539,13 +549,9 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA device, DW
 
 // A failed destroy still releases the set: nothing the program could do would free it later.
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    std::string mode;
-    bool injected = Enter("SetupDiDestroyDeviceInfoList", &mode);
     simwin::Machine &machine = Current();
-    if (!machine.deviceInfoSets.erase(set))
-        return Fail(ERROR_INVALID_HANDLE);
-    machine.deviceSets.erase(set);
-    return injected ? Fail(FaultError(mode, ERROR_INVALID_HANDLE)) : TRUE;
+    return ReleaseHeld("SetupDiDestroyDeviceInfoList", machine.deviceInfoSets, machine.deviceSets,
+                       set);
 }
 
 // ---- Configuration manager ---------------------------------------------------------------
