@@ -313,13 +313,11 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
                 drives.push_back(Drive());
                 drive = &drives.back();
                 drive->letter = upper;
-                drive->line = number;
             } else if (header.compare(0, 10, "interface ") == 0) {
                 section = "interface";
                 machine->interfaces.push_back(Interface());
                 device = &machine->interfaces.back();
                 device->name = Trim(header.substr(10));
-                device->line = number;
             } else {
                 return fail("unknown section [" + header + "]");
             }

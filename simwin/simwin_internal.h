@@ -50,7 +50,6 @@ struct Drive {
     unsigned long long freeBytes = 1ull << 40;
     bool ejected = false; // state of the run: the media are gone after a successful eject
     int lockRefused = 0;  // state of the run: lock attempts refused so far
-    int line = 0;         // where machine.ini describes it
 };
 
 // One [interface NAME] section: a device interface as the device installation services list it.
@@ -68,7 +67,6 @@ struct Interface {
     DWORD removalPolicy = 0;
     TextProperty setupClass, friendlyName, pdoName, description, parentId;
     TextProperty hardwareIds; // value holds the texts joined by '\0', without the closing empty
-    int line = 0;
 };
 
 // An open handle from CreateFileA: a drive's volume or a device interface.
@@ -77,7 +75,6 @@ struct Handle {
     char letter = 0;           // the volume's drive
     size_t interfaceIndex = 0; // the interface's index in Machine::interfaces
     DWORD access = 0;
-    bool locked = false;
 };
 
 // A device information set of SetupDiGetClassDevsA: the interfaces it holds, by their index

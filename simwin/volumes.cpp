@@ -99,8 +99,7 @@ std::string RemovalControlName(DWORD code, LPVOID in, DWORD inSize) {
 
 // The four controls of safe removal, each an event; injected is a planned fault's error code,
 // or 0.
-BOOL RemovalControl(simwin::Handle *handle, simwin::Drive *drive, DWORD code, LPVOID in,
-                    DWORD inSize, DWORD injected) {
+BOOL RemovalControl(simwin::Drive *drive, DWORD code, LPVOID in, DWORD inSize, DWORD injected) {
     std::string volume = std::string("\\\\.\\") + drive->letter + ":";
     BOOL ok = TRUE;
     std::string outcome = "ok";
@@ -111,8 +110,6 @@ BOOL RemovalControl(simwin::Handle *handle, simwin::Drive *drive, DWORD code, LP
             ++drive->lockRefused;
             ok = Fail(ERROR_ACCESS_DENIED);
             outcome = "refused";
-        } else {
-            handle->locked = true;
         }
     } else if (code == FSCTL_DISMOUNT_VOLUME) {
         ok = drive->dismountFails ? Fail(ERROR_ACCESS_DENIED) : TRUE;
@@ -227,7 +224,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID inBuffer, DWORD inSize, L
     bool removal = code == FSCTL_LOCK_VOLUME || code == FSCTL_DISMOUNT_VOLUME ||
                    code == IOCTL_STORAGE_MEDIA_REMOVAL || code == IOCTL_STORAGE_EJECT_MEDIA;
     if (removal)
-        return drive ? RemovalControl(handle, drive, code, inBuffer, inSize,
+        return drive ? RemovalControl(drive, code, inBuffer, inSize,
                                       injected ? FaultError(mode, ERROR_ACCESS_DENIED) : 0)
                      : Fail(ERROR_INVALID_FUNCTION);
     if (injected)
