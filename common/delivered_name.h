@@ -1,0 +1,12 @@
+// The name a delivered PDF gets on the e-reader. Nothing on the device is ever replaced: the
+// first delivery is "VellumTransit.pdf", and when that name is taken the next free one of
+// "VellumTransit (2).pdf" ... "VellumTransit (999).pdf" is used.
+#pragma once
+
+#include <cstddef>
+
+enum { kDeliveredNameLast = 999 };
+
+// Writes the candidate name number (1 for "VellumTransit.pdf", 2 to kDeliveredNameLast for
+// "VellumTransit (N).pdf") into buffer. 1 when it fits, else 0 with buffer emptied.
+int FormatDeliveredName(int number, char *buffer, size_t size);
