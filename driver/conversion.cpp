@@ -1,5 +1,7 @@
 #include "common/win32.h"
 
+#include <cerrno>
+
 #include "driver/conversion.h"
 #include "driver/natural_order.h"
 #include "pdf/jpeg_intake.h"
@@ -49,8 +51,7 @@ void EnterSpoolDirectory() {
     SetCurrentDirectoryA(spoolDirectory);
 }
 
-// Appends one listed file; false when no memory is left for it (the file waits for a later
-// run).
+// Appends one listed file; false when no memory is left for it.
 bool AddEntry(SpoolListing *listing, size_t *capacity, const _finddata_t &found) {
     if (listing->count == *capacity) {
         size_t grown = *capacity ? *capacity * 2 : 64;
@@ -67,34 +68,53 @@ bool AddEntry(SpoolListing *listing, size_t *capacity, const _finddata_t &found)
     return true;
 }
 
-// Lists the spooled files (folders aside) and puts them in page order. False when nothing
-// matches.
-bool ListSpool(SpoolListing *listing) {
+// What became of the listing.
+enum ListingResult {
+    LISTING_WHOLE = 0, // every matching file listed
+    LISTING_EMPTY = 1, // nothing matches
+    LISTING_CUT = 2,   // the listing failed before its end, or no memory was left for it
+};
+
+// Lists the spooled files (folders aside) and puts them in page order. A listing that does not
+// reach its end is no listing: pages converted from part of it would come out of order.
+ListingResult ListSpool(SpoolListing *listing) {
     _finddata_t found;
     size_t capacity = 0;
     intptr_t search = _findfirst(kListingPattern, &found);
     if (search == -1)
-        return false;
+        return errno == ENOENT ? LISTING_EMPTY : LISTING_CUT;
+    bool whole = true;
     do {
-        if ((found.attrib & _A_SUBDIR) == 0 && !AddEntry(listing, &capacity, found))
+        if ((found.attrib & _A_SUBDIR) == 0 && !AddEntry(listing, &capacity, found)) {
+            whole = false;
             break;
+        }
+        errno = 0;
     } while (_findnext(search, &found) == 0);
+    whole = whole && errno == ENOENT; // the one way a listing ends: no more files
     _findclose(search);
+    if (!whole)
+        return LISTING_CUT;
     if (listing->count > 1)
         qsort(listing->entries, listing->count, sizeof(SpoolEntry), CompareEntries);
-    return listing->count > 0;
+    return listing->count > 0 ? LISTING_WHOLE : LISTING_EMPTY;
 }
 
-// Writes the whole file under its partial name, checks the write, the flushes and the close,
-// and renames it into place. On any failure nothing of it is left behind.
+// Writes the whole file under its partial name, checks the write, the flush and the close, and
+// renames it into place. On any failure nothing of it is left behind.
 bool WriteOutputFile(const unsigned char *bytes, int32_t length) {
-    FILE *file = fopen(kPartialFileName, "wb");
-    if (!file)
+    // Anyone who prints may write to the spool folder, so a link may wait under the partial
+    // name. Deleting removes a stale file or the link itself, never a link's target; the new
+    // file is then created only if the name is free, so nothing planted in between is followed.
+    DeleteFileA(kPartialFileName);
+    HANDLE file = CreateFileA(kPartialFileName, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return false;
-    bool whole = fwrite(bytes, 1, (size_t)length, file) == (size_t)length;
-    whole = fflush(file) == 0 && whole;
-    whole = _commit(_fileno(file)) == 0 && whole; // on the disk, not only in its cache
-    whole = fclose(file) == 0 && whole;
+    DWORD done = 0;
+    bool whole = WriteFile(file, bytes, (DWORD)length, &done, nullptr) && done == (DWORD)length;
+    whole = FlushFileBuffers(file) && whole; // on the disk, not only in its cache
+    whole = CloseHandle(file) && whole;
     // Never replaces a PDF: one that waits (though its check failed) holds pages of its own.
     whole = whole && MoveFileExA(kPartialFileName, kOutputFileName, MOVEFILE_WRITE_THROUGH);
     if (!whole)
@@ -140,7 +160,13 @@ ConversionOutcome RunConversionStage() {
 
     SpoolListing listing = {nullptr, 0};
     SpoolListingGuard guard = {&listing};
-    if (!ListSpool(&listing)) {
+    ListingResult listed = ListSpool(&listing);
+    if (listed == LISTING_CUT) {
+        // Every page waits for a whole listing; a waiting PDF would have been found above.
+        printf("Could not list the spool folder.\n");
+        return CONVERSION_END_RUN;
+    }
+    if (listed == LISTING_EMPTY) {
         printf("%s", kListingPattern);
         printf("\nNo *.jpg files in temp directory!\n");
         return CONVERSION_END_RUN;

@@ -14,6 +14,8 @@ uint32_t ReadBigEndian16(const unsigned char *bytes, uint64_t offset) {
 
 // Marker of a baseline DCT frame header, the only frame whose size the probe reports.
 const unsigned char kBaselineFrame = 0xC0;
+// Marker of the APP14 segment in which Adobe's files say how they store their colours.
+const unsigned char kAdobeSegment = 0xEE;
 
 } // namespace
 
@@ -30,9 +32,16 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
     }
     uint64_t position = 4;
     uint32_t segmentLength = ReadBigEndian16(bytes, 4);
+    bool adobe = false; // an Adobe APP14 segment came first: CMYK samples are stored inverted
     while (position < count) {
         position += segmentLength;
-        if (position >= count || bytes[position] != 0xFF || position + 1 >= count) {
+        if (position >= count || bytes[position] != 0xFF) {
+            return 0;
+        }
+        while (position + 1 < count && bytes[position + 1] == 0xFF) {
+            ++position; // fill bytes, which may stand before any marker
+        }
+        if (position + 1 >= count) {
             return 0;
         }
         if (bytes[position + 1] == kBaselineFrame) {
@@ -47,9 +56,11 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
             if (height != nullptr) {
                 *height = (uint16_t)ReadBigEndian16(bytes, position + 5);
             }
-            // A single component is a greyscale image; a missing count byte changes nothing.
+            // One component is greyscale, four CMYK; a missing count byte changes nothing.
             if (isColour != nullptr && position + 9 < count && bytes[position + 9] == 1) {
-                *isColour = 0;
+                *isColour = kPdfGrey;
+            } else if (isColour != nullptr && position + 9 < count && bytes[position + 9] == 4) {
+                *isColour = adobe ? kPdfCmykInverted : kPdfCmyk;
             }
             return 1;
         }
@@ -57,15 +68,19 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
             return 0;
         }
         segmentLength = ReadBigEndian16(bytes, position + 2);
+        if (bytes[position + 1] == kAdobeSegment && segmentLength >= 7 && position + 8 < count &&
+            memcmp(bytes + position + 4, "Adobe", 5) == 0) {
+            adobe = true;
+        }
         position += 2;
     }
     return 0;
 }
 
-// Reads the file whole, reports it and offers it to the document. A file that can never become a
-// page is PAGE_UNUSABLE; one that could not be taken now (the builder refused it, there was no
-// memory to read it into, or only part of it could be read) is PAGE_REFUSED, so that it stays
-// for a later run.
+// Reads the file whole, reports it and offers it to the document. Only a file read whole that
+// has no image size, or one empty both when listed and when opened, is PAGE_UNUSABLE. Anything
+// that may pass (no memory, a file that would not open or read, one that changed since it was
+// listed, a page the builder refused) is PAGE_REFUSED, so that the file stays for a later run.
 PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document) {
     if (size > (uint32_t)kPdfMaxFileSize) {
         // Too large for any PDF (and for a 32-bit signed size): refused unread, like any page
@@ -76,20 +91,23 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
     }
     unsigned char *block = nullptr;
     uint32_t read = 0;
-    int noMemory = 0;
-    bool grown = false; // the file has more bytes than the listing said
-    if (size > 0) {
+    bool whole = false;   // every listed byte read, and the end of the file seen right after
+    bool changed = false; // the file is not the one listed: cut short or grown since
+    if (size > 0)
         block = (unsigned char *)malloc(size);
-        if (block == nullptr) {
-            noMemory = 1;
-        } else {
-            FILE *file = fopen(path, "rb");
-            if (file != nullptr) {
-                read = (uint32_t)fread(block, 1, size, file);
-                unsigned char more;
-                grown = read == size && fread(&more, 1, 1, file) == 1;
-                fclose(file);
-            }
+    if (size == 0 || block != nullptr) {
+        FILE *file = fopen(path, "rb");
+        if (file != nullptr) {
+            read = size > 0 ? (uint32_t)fread(block, 1, size, file) : 0;
+            unsigned char more;
+            // A file listed as empty may have been written since, or be exactly 4 GiB, which
+            // the 32-bit listing also reports as 0 bytes.
+            if (read == size && fread(&more, 1, 1, file) == 1)
+                changed = true;
+            else
+                whole = read == size && feof(file);
+            changed = changed || (read > 0 && read < size);
+            fclose(file);
         }
     }
     if (read != size) {
@@ -97,10 +115,9 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
                (int)read);
     }
 
-    if ((read > 0 && read < size) || grown) {
-        // The file is not the one the listing saw (only part of it came through, or it has
-        // grown since): a page made of it would be cut short and the file deleted with it.
-        // Keep it whole in the spool for a later run instead.
+    if (changed || (read == size && !whole && size > 0)) {
+        // Not the file the listing saw, or its end could not be confirmed: a page made of it
+        // might be cut short, and the file deleted with it. Keep it whole for a later run.
         free(block);
         return PAGE_REFUSED;
     }
@@ -109,17 +126,16 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
     uint16_t width = 0;
     uint16_t height = 0;
     unsigned char isColour = 1;
-    if (GetJfifImageSize(block, read, &width, &height, &isColour)) {
+    if (whole && GetJfifImageSize(block, read, &width, &height, &isColour)) {
         printf("Adding %s (%dx%d) into PDF\n", path, (int)width, (int)height);
         result = AddJpegPage(document, width, height, (int32_t)read, block, isColour) == 0
                      ? PAGE_ADDED
                      : PAGE_REFUSED;
     } else {
         printf("Warning: Can't obtain image dimension from %s. Skipped.\n", path);
-        result = noMemory ? PAGE_REFUSED : PAGE_UNUSABLE;
+        // A failure to allocate, open or read may pass; only a file seen whole is judged.
+        result = whole ? PAGE_UNUSABLE : PAGE_REFUSED;
     }
-    if (block != nullptr) {
-        free(block);
-    }
+    free(block);
     return result;
 }

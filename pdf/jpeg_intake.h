@@ -14,8 +14,9 @@ enum PageIntakeResult {
 };
 
 // Finds the pixel size of a baseline JFIF JPEG; reads only the first count bytes. Returns 1
-// and stores width and height when found, else 0 and stores nothing. When isColour is given
-// it is cleared for a frame of exactly one component and left as it is otherwise.
+// and stores width and height when found, else 0 and stores nothing. When isColour is given it
+// becomes kPdfGrey for a frame of one component, kPdfCmyk (kPdfCmykInverted after an Adobe
+// APP14 segment) for four, and is left as it is otherwise.
 int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,
                      unsigned char *isColour);
 

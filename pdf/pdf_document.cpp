@@ -159,7 +159,10 @@ int AddJpegPage(PdfDocument *document, int32_t pixelWidth, int32_t pixelHeight, 
     const uint32_t imageObject = document->nextObjectNumber;
     const uint32_t pageObject = imageObject + 1;
     const int32_t imageIndex = document->imageCount;
-    const char *colourSpace = isColour ? "DeviceRGB" : "DeviceGray";
+    const char *colourSpace = isColour == kPdfGrey           ? "DeviceGray"
+                              : isColour == kPdfCmyk         ? "DeviceCMYK"
+                              : isColour == kPdfCmykInverted ? "DeviceCMYK/Decode[1 0 1 0 1 0 1 0]"
+                                                             : "DeviceRGB";
     const char *procSet = isColour ? "ImageC" : "ImageB";
 
     size_t headLength = 0;

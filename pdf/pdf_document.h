@@ -16,6 +16,10 @@ enum {
     kPdfMaxFileSize = 2147483647,                              // offsets are 32-bit signed
 };
 
+// What AddJpegPage's isColour byte declares: zero is greyscale, any other value colour, RGB
+// unless it names CMYK. Adobe's CMYK files store their samples inverted.
+enum { kPdfGrey = 0, kPdfRgb = 1, kPdfCmyk = 2, kPdfCmykInverted = 3 };
+
 // One page: its own copy of the JPEG bytes and the object texts around them.
 struct PdfPage {
     PdfPage *next;

@@ -47,6 +47,12 @@ bool IsDir(const std::string &host) {
     return StatPath(host, &info) && S_ISDIR(info.st_mode);
 }
 
+// A symbolic link, dangling or not: deleting it removes the link, never its target.
+bool IsLink(const std::string &host) {
+    struct stat info;
+    return lstat(host.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 std::string Parent(const std::string &host) {
     return host.substr(0, host.find_last_of('/'));
 }
@@ -155,6 +161,8 @@ BOOL DeleteFileA(LPCSTR path) {
         SetLastError(FaultError(mode, ERROR_ACCESS_DENIED));
     else if (!Resolve(path, &host))
         SetLastError(ERROR_PATH_NOT_FOUND);
+    else if (IsLink(host))
+        ok = unlink(host.c_str()) == 0 ? TRUE : (SetLastError(ERROR_ACCESS_DENIED), FALSE);
     else if (IsDir(host))
         SetLastError(ERROR_ACCESS_DENIED);
     else if (!IsFile(host))

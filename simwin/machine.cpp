@@ -16,6 +16,61 @@ namespace {
 
 Machine *gMachine = nullptr;
 
+// Every operation simwin can fail, by the name [faults] gives it. A fault on any other name
+// would quietly test nothing, so it is refused.
+const char *const kOperations[] = {"CloseHandle",
+                                   "CopyFileA",
+                                   "CreateFileA",
+                                   "CreateMutexA",
+                                   "DeleteFileA",
+                                   "DeviceIoControl",
+                                   "FindFirstVolumeA",
+                                   "FindNextVolumeA",
+                                   "FindVolumeClose",
+                                   "FlushFileBuffers",
+                                   "GetDriveTypeA",
+                                   "GetLogicalDriveStringsA",
+                                   "GetModuleHandleA",
+                                   "GetProcAddress",
+                                   "GetVolumeInformationA",
+                                   "GetWindowsDirectoryA",
+                                   "LocalAlloc",
+                                   "MoveFileExA",
+                                   "NtQueryVolumeInformationFile",
+                                   "QueryDosDeviceA",
+                                   "ReleaseMutex",
+                                   "SetCurrentDirectoryA",
+                                   "SetupDiDestroyDeviceInfoList",
+                                   "SetupDiEnumDeviceInterfaces",
+                                   "SetupDiGetClassDevsA",
+                                   "SetupDiGetDeviceInstanceIdA",
+                                   "SetupDiGetDeviceInterfaceDetailA",
+                                   "SetupDiGetDeviceRegistryPropertyA",
+                                   "Sleep",
+                                   "WaitForSingleObject",
+                                   "WriteFile",
+                                   "CM_Get_Device_IDA",
+                                   "CM_Get_Parent",
+                                   "_commit",
+                                   "_findclose",
+                                   "_findfirst",
+                                   "_findnext",
+                                   "calloc",
+                                   "fclose",
+                                   "fflush",
+                                   "fopen",
+                                   "fread",
+                                   "fwrite",
+                                   "malloc",
+                                   "realloc"};
+
+bool IsOperation(const std::string &name) {
+    for (const char *operation : kOperations)
+        if (name == operation)
+            return true;
+    return false;
+}
+
 std::string Trim(const std::string &text) {
     size_t begin = text.find_first_not_of(" \t\r");
     if (begin == std::string::npos)
@@ -243,6 +298,8 @@ bool SetMachineKey(Machine *machine, const std::string &key, const std::string &
 
 // "1, 3:short, 5:21": the calls to fail and how.
 bool SetFaultKey(Machine *machine, const std::string &operation, const std::string &value) {
+    if (!IsOperation(operation))
+        return false;
     std::stringstream list(value);
     std::string item;
     std::vector<Fault> planned;
@@ -256,8 +313,8 @@ bool SetFaultKey(Machine *machine, const std::string &operation, const std::stri
         fault.nth = (int)nth;
         if (colon != std::string::npos) {
             fault.mode = Trim(item.substr(colon + 1));
-            unsigned long long code;
-            if (fault.mode != "short" && !ParseNumber(fault.mode, &code))
+            unsigned long long code; // an error code or HRESULT: 32 bits
+            if (fault.mode != "short" && (!ParseNumber(fault.mode, &code) || code > 0xFFFFFFFFull))
                 return false;
         }
         planned.push_back(fault);
@@ -276,9 +333,21 @@ bool IsDirectory(const std::string &path) {
 
 // Parses machine.ini into machine; false with a message naming the line on any error.
 bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) {
-    std::ifstream in(iniPath);
-    if (!in)
+    struct stat link;
+    if (lstat(iniPath.c_str(), &link) != 0 && errno == ENOENT)
         return true; // no machine.ini: the default machine
+    struct stat info;
+    if (stat(iniPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        // A folder, a dangling link or anything unreadable would run the default machine in
+        // place of the one described.
+        *error = "machine.ini is not a readable file";
+        return false;
+    }
+    std::ifstream in(iniPath);
+    if (!in) {
+        *error = "machine.ini cannot be read";
+        return false;
+    }
     std::string raw, section;
     Drive *drive = nullptr;
     Interface *device = nullptr;
@@ -393,6 +462,11 @@ Machine &Current() {
 }
 
 bool Enter(const char *operation, std::string *mode) {
+    if (!IsOperation(operation)) {
+        fprintf(stderr, "simwin: %s is missing from the operations that faults may name\n",
+                operation);
+        abort();
+    }
     Machine &machine = Current();
     int call = ++machine.calls[operation];
     auto found = machine.faults.find(operation);
@@ -535,6 +609,10 @@ std::map<std::string, int> CallCounts() {
 }
 
 void SetFault(const std::string &operation, int nth, const std::string &mode) {
+    if (!IsOperation(operation)) {
+        fprintf(stderr, "simwin: no operation %s to fail\n", operation.c_str());
+        abort();
+    }
     Current().faults[operation].push_back(Fault{nth, mode});
 }
 
@@ -548,6 +626,8 @@ Held HeldNow() {
     held.deviceHandles = (int)machine.deviceHandles.size();
     held.deviceInfoSets = (int)machine.deviceInfoSets.size();
     held.volumeSearches = (int)machine.volumeSearches.size();
+    held.fileHandles = (int)machine.fileHandles.size();
+    held.mutexHandles = (int)machine.mutexHandles.size();
     return held;
 }
 

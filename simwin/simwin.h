@@ -84,6 +84,7 @@ typedef OVERLAPPED *LPOVERLAPPED;
 #define ERROR_MOD_NOT_FOUND 126
 #define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_NOT_OWNER 288
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_NO_MORE_ITEMS 259
 #define ERROR_DIRECTORY 267
@@ -96,7 +97,9 @@ typedef OVERLAPPED *LPOVERLAPPED;
 #define FILE_READ_ATTRIBUTES 0x80u
 #define FILE_SHARE_READ 0x1u
 #define FILE_SHARE_WRITE 0x2u
+#define CREATE_NEW 1u
 #define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_WRITE_THROUGH 0x8u
 
@@ -119,6 +122,19 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 void Sleep(DWORD milliseconds);
+
+// Ordinary files through handles (CreateFileA below opens them too), and named mutexes, which
+// are shared by every process on the same machine folder.
+#define WAIT_OBJECT_0 0u
+#define WAIT_ABANDONED 0x80u
+#define WAIT_TIMEOUT 258u
+#define WAIT_FAILED 0xFFFFFFFFu
+BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, LPDWORD written,
+               LPOVERLAPPED overlapped);
+BOOL FlushFileBuffers(HANDLE file);
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
 HLOCAL LocalAlloc(UINT flags, size_t bytes);
 HLOCAL LocalFree(HLOCAL block);
 int lstrlenA(LPCSTR text);

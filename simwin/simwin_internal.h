@@ -83,6 +83,19 @@ struct DeviceInfoSet {
     std::vector<size_t> interfaces;
 };
 
+// An ordinary file opened by CreateFileA.
+struct FileHandle {
+    int descriptor = -1;
+    std::string name; // as the program named it
+};
+
+// A named mutex: a lock file in the machine folder that every process of the machine shares.
+struct MutexHandle {
+    int descriptor = -1;
+    std::string name;
+    int owned = 0; // how often this handle's owner has acquired it without releasing it
+};
+
 // One planned failure of an operation's nth call.
 struct Fault {
     int nth = 0;
@@ -116,6 +129,8 @@ struct Machine {
     std::map<HANDLE, Handle> handles;             // open volume and interface handles
     std::map<HDEVINFO, DeviceInfoSet> deviceSets; // what each of deviceInfoSets holds
     std::map<HANDLE, size_t> volumeSearchNext;    // each volume search's next drive index
+    std::map<HANDLE, FileHandle> fileHandles;
+    std::map<HANDLE, MutexHandle> mutexHandles;
     uintptr_t nextHandle = 0x100;
 };
 
@@ -144,6 +159,17 @@ bool HostPathOf(const std::string &absolute, std::string *hostPath);
 
 // The open volume or interface handle, or null.
 Handle *FindHandle(HANDLE handle);
+
+// CreateFileA on an ordinary file (neither a volume nor a device interface). injected and mode
+// are the planned fault that CreateFileA already counted.
+HANDLE OpenFileHandle(const char *name, DWORD access, DWORD creation, bool injected,
+                      const std::string &mode);
+
+// CloseHandle on a file or mutex handle: true when handle is one (*ok then holds the result).
+bool CloseFileOrMutex(HANDLE handle, bool injected, const std::string &mode, BOOL *ok);
+
+// A new handle value, distinct from every other kind's.
+HANDLE NewHandleValue();
 
 // The last path component of a Windows path.
 std::string BaseName(const std::string &windowsPath);

@@ -38,9 +38,11 @@ struct Held {
     int deviceHandles = 0;  // CreateFileA handles on device interfaces
     int deviceInfoSets = 0; // SetupDiGetClassDevsA sets
     int volumeSearches = 0; // FindFirstVolumeA searches
+    int fileHandles = 0;    // CreateFileA handles on ordinary files
+    int mutexHandles = 0;   // CreateMutexA handles
     int Total() const {
         return heapBlocks + files + findHandles + volumeHandles + deviceHandles + deviceInfoSets +
-               volumeSearches;
+               volumeSearches + fileHandles + mutexHandles;
     }
 };
 Held HeldNow();

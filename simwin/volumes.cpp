@@ -32,7 +32,7 @@ std::string AccessText(DWORD access) {
 
 HANDLE NewHandle(const simwin::Handle &record) {
     simwin::Machine &machine = Current();
-    HANDLE handle = (HANDLE)(machine.nextHandle += 4);
+    HANDLE handle = simwin::NewHandleValue();
     machine.handles[handle] = record;
     (record.isVolume ? machine.volumeHandles : machine.deviceHandles).insert(handle);
     return handle;
@@ -184,6 +184,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
             handle = NewHandle(record);
         return handle;
     }
+    if (name && strncmp(name, "\\\\", 2) != 0)
+        return simwin::OpenFileHandle(name, access, creation, injected, mode);
     SetLastError(injected ? FaultError(mode, ERROR_ACCESS_DENIED) : ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
 }
@@ -193,6 +195,9 @@ BOOL CloseHandle(HANDLE handle) {
     std::string mode;
     bool injected = Enter("CloseHandle", &mode);
     simwin::Handle *record = simwin::FindHandle(handle);
+    BOOL closed;
+    if (!record && simwin::CloseFileOrMutex(handle, injected, mode, &closed))
+        return closed;
     if (!record)
         return Fail(ERROR_INVALID_HANDLE);
     simwin::Machine &machine = Current();

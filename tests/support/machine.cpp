@@ -42,7 +42,8 @@ void MachineTest::TearDown() {
                                << held.files << ", searches " << held.findHandles << ", volumes "
                                << held.volumeHandles << ", devices " << held.deviceHandles
                                << ", device sets " << held.deviceInfoSets << ", volume searches "
-                               << held.volumeSearches;
+                               << held.volumeSearches << ", file handles " << held.fileHandles
+                               << ", mutexes " << held.mutexHandles;
     simwin::UnloadMachine();
     if (!HasFailure())
         RemoveTree(folder);

@@ -3,6 +3,9 @@
 
 #include "driver/conversion.h"
 
+#include <fstream>
+#include <unistd.h>
+
 namespace {
 
 const std::string kPdf = std::string(kSpool) + "\\VellumTransit.pdf";
@@ -78,7 +81,8 @@ TEST_F(Conversion, GoodPagesBecomeThePdfAndUnusableFilesAreDropped) {
     EXPECT_LT(pdf.find(Page(1)), pdf.find(Page(2)));
     std::vector<std::string> events = simwin::Events();
     EXPECT_LT(std::find(events.begin(), events.end(), "DeleteFileA VellumTransit3.jpg ok"),
-              std::find(events.begin(), events.end(), "fopen VellumTransit.pdf.partial wb ok"));
+              std::find(events.begin(), events.end(),
+                        "CreateFileA VellumTransit.pdf.partial CREATE_NEW ok"));
     EXPECT_GT(std::find(events.begin(), events.end(), "DeleteFileA VellumTransit1.jpg ok"),
               std::find(events.begin(), events.end(),
                         "MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok"));
@@ -108,19 +112,71 @@ TEST_F(Conversion, PagesPastTheLimitWaitForTheNextRun) {
 // stays in the spool.
 TEST_F(Conversion, AFailedWriteKeepsEveryPage) {
     const char *cases[][3] = {
-        {"fopen", "4", ""}, // 1: the waiting-PDF check, 2 and 3: the pages
-        {"fwrite", "1", ""}, {"fwrite", "1", "short"}, {"fflush", "1", ""},
-        {"fclose", "3", ""}, {"MoveFileExA", "1", ""}, {"malloc", "7", ""}, // the output buffer
+        {"CreateFileA", "1", ""},      {"WriteFile", "1", ""},   {"WriteFile", "1", "short"},
+        {"FlushFileBuffers", "1", ""}, {"CloseHandle", "1", ""}, {"MoveFileExA", "1", ""},
+        {"malloc", "7", ""}, // the output buffer
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c[0]) + " " + c[1] + c[2]);
         Load();
         Spool(2);
+        if (strcmp(c[0], "malloc") != 0) // a stale partial file goes once a write begins
+            WriteFile(Path("VellumTransit.pdf.partial"), "left by a run that died");
         simwin::SetFault(c[0], atoi(c[1]), c[2]);
         std::string transcript = Run();
         EXPECT_EQ(transcript.substr(transcript.size() - 21), "Could not write PDF.\n");
         EXPECT_EQ(List(kSpool), (std::vector<std::string>{Name(1), Name(2)}));
         EXPECT_EQ(simwin::HeldNow().Total(), 0);
+    }
+}
+
+// A link planted under the partial name is removed, never written through: its target keeps
+// its bytes and the PDF is written. A name that cannot be freed writes no PDF.
+TEST_F(Conversion, APlantedLinkIsNeverWrittenThrough) {
+    const std::string partial = Path("VellumTransit.pdf.partial");
+    for (const char *kind : {"symbolic", "hard", "dangling", "undeletable"}) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
+        Load();
+        Spool(1);
+        std::string target = folder + "/outside", link = simwin::HostPath(partial);
+        std::ofstream(target) << "not yours";
+        std::string kindText = kind;
+        int made = kindText == "hard"       ? ::link(target.c_str(), link.c_str())
+                   : kindText == "dangling" ? symlink((folder + "/nowhere").c_str(), link.c_str())
+                                            : symlink(target.c_str(), link.c_str());
+        ASSERT_EQ(made, 0);
+        if (kindText == "undeletable")
+            simwin::SetFault("DeleteFileA", 1, "5");
+        std::string transcript = Run();
+        EXPECT_EQ(ReadHostFile(target), "not yours");
+        EXPECT_EQ(Exists(partial), kindText == "undeletable"); // never followed, though
+        if (kindText == "undeletable") {
+            EXPECT_EQ(transcript,
+                      Added(1) + "=> Generating PDF File...Done\nCould not write PDF.\n");
+            EXPECT_EQ(List(kSpool),
+                      (std::vector<std::string>{"VellumTransit.pdf.partial", Name(1)}));
+        } else {
+            EXPECT_EQ(transcript, Added(1) + Written());
+            EXPECT_NE(ReadFile(kPdf).find(Page(1)), std::string::npos);
+            EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf"});
+        }
+    }
+}
+
+// A listing that fails before its end, or finds no memory to grow, converts nothing: pages
+// taken from part of it would come out of order.
+TEST_F(Conversion, AListingCutShortConvertsNothing) {
+    const char *cases[][2] = {
+        {"_findnext", "1"}, {"_findnext", "2"}, {"_findnext", "5"}, {"realloc", "1"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c[0]) + " " + c[1]);
+        Load();
+        Spool(12);
+        simwin::SetFault(c[0], atoi(c[1]), "");
+        EXPECT_EQ(Run(CONVERSION_END_RUN), "Could not list the spool folder.\n");
+        EXPECT_EQ(List(kSpool).size(), 12u);
+        EXPECT_EQ(simwin::CallCounts().count("DeleteFileA"), 0u);
     }
 }
 

@@ -14,6 +14,11 @@ TEST_F(JpegIntake, EachKindOfSpooledFile) {
     const char *rgb = "/DeviceRGB/Width 1275/Height 1650/";
     const std::string adding = "Adding 1.jpg (1275x1650) into PDF\n";
     const std::string noSize = "Warning: Can't obtain image dimension from 1.jpg. Skipped.\n";
+    const std::string cmyk = SyntheticJpeg(1275, 1650, 4, 1000);
+    const std::string adobeCmyk = SyntheticJpeg(1275, 1650, 4, 1000)
+                                      .insert(20, std::string("\xFF\xEE\0\x0E"
+                                                              "Adobe\0\x64\0\0\0\0\x02",
+                                                              16));
     const std::string readNone =
         "Warning: File 1.jpg should be 3000 Bytes. But only read in 0 Bytes.\n" + noSize;
     const struct {
@@ -33,8 +38,20 @@ TEST_F(JpegIntake, EachKindOfSpooledFile) {
          "Warning: File 1.jpg should be 5000 Bytes. But only read in 4000 Bytes.\n"},
         {"empty", "", 0, PAGE_UNUSABLE, noSize},
         {"not a JPEG", std::string(3000, 'x'), 3000, PAGE_UNUSABLE, noSize},
-        {"read fails", colour, 3000, PAGE_UNUSABLE, readNone, nullptr, "fread = 1"},
+        // A failure that may pass never costs a page: the file stays for a later run.
+        {"read fails", colour, 3000, PAGE_REFUSED, readNone, nullptr, "fread = 1"},
+        {"open fails", colour, 3000, PAGE_REFUSED, readNone, nullptr, "fopen = 1"},
+        {"its end unconfirmed", colour.substr(0, 3000), 3000, PAGE_REFUSED, "", nullptr,
+         "fread = 2"},
         {"no memory to read it", colour, 3000, PAGE_REFUSED, readNone, nullptr, "malloc = 1"},
+        // Listed as empty: still being written then, or 4 GiB, which the listing shows as 0.
+        {"listed empty, whole now", colour, 0, PAGE_REFUSED, ""},
+        {"listed empty, open fails", "", 0, PAGE_REFUSED, noSize, nullptr, "fopen = 1"},
+        {"listed empty, read fails", "", 0, PAGE_REFUSED, noSize, nullptr, "fread = 1"},
+        {"CMYK", cmyk, (uint32_t)cmyk.size(), PAGE_ADDED, adding,
+         "/DeviceCMYK/Width 1275/Height 1650/"},
+        {"Adobe CMYK", adobeCmyk, (uint32_t)adobeCmyk.size(), PAGE_ADDED, adding,
+         "/DeviceCMYK/Decode[1 0 1 0 1 0 1 0]/Width 1275/Height 1650/"},
         {"larger than any PDF", colour, 2147483648u, PAGE_REFUSED,
          "Add JPEG into PDF Skipped. Reason: PDF would be larger than 2147483647 bytes.\n"},
         {"page limit", colour, 6000, PAGE_REFUSED,
