@@ -3,6 +3,8 @@
 #include "tests/support/machine.h"
 
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/win32.h"
 
@@ -32,12 +34,33 @@ TEST_F(Simwin, MistakesInMachineIniNameTheirLine) {
         {"[faults]\nCopyFileA = 0\n", "machine.ini:2: "},
         {"[faults]\nfwrite = 1:halfway\n", "machine.ini:2: "},
         {"[interface a]\nclass = tape\n", "machine.ini:2: "},
+        // A fault on a name simwin has no operation for, or a code past 32 bits, would fail
+        // nothing.
+        {"[faults]\nDeleteFile = 1\n", "machine.ini:2: unknown key"},
+        {"[faults]\nfrobnicate = 1\n", "machine.ini:2: unknown key"},
+        {"[faults]\nCopyFileA = 1:0x100000000\n", "machine.ini:2: "},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
         std::string error = LoadError(c.first);
         EXPECT_EQ(error.compare(0, strlen(c.second), c.second), 0) << error;
     }
+}
+
+// A machine.ini that is no readable file would run the default machine in place of the one meant.
+TEST_F(Simwin, AMachineIniThatIsNoFileIsAnError) {
+    const std::string ini = folder + "/machine.ini";
+    for (const char *kind : {"folder", "dangling link"}) {
+        SCOPED_TRACE(kind);
+        std::string error;
+        ASSERT_EQ(strcmp(kind, "folder") == 0 ? mkdir(ini.c_str(), 0755)
+                                              : symlink((folder + "/nowhere").c_str(), ini.c_str()),
+                  0);
+        EXPECT_FALSE(simwin::LoadMachine(folder, &error));
+        EXPECT_EQ(error, "machine.ini is not a readable file");
+        ASSERT_EQ(remove(ini.c_str()), 0);
+    }
+    Load();
 }
 
 TEST_F(Simwin, PathsMapOntoTheFolderWithoutRegardToCase) {
