@@ -63,6 +63,32 @@ const char *const kListings[][2] = {
     {"NoSuchPage*.jpg", "errno 2"},
 };
 
+// Creates name exclusively and writes count bytes through the handle; the handle is closed.
+BOOL CreateNew(const char *name, DWORD count) {
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, gScratch, count, &written, nullptr) && written == count &&
+              FlushFileBuffers(file);
+    return CloseHandle(file) && ok;
+}
+
+// Takes and gives back a named mutex; then gives it back once more than taken.
+BOOL MutexTurn(bool releaseTwice) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\VellumTransitBehaviour");
+    if (!mutex)
+        return FALSE;
+    BOOL ok = WaitForSingleObject(mutex, 1000) == WAIT_OBJECT_0 && ReleaseMutex(mutex);
+    if (ok && releaseTwice)
+        ok = ReleaseMutex(mutex);
+    DWORD error = GetLastError();
+    CloseHandle(mutex);
+    SetLastError(error);
+    return ok;
+}
+
 // The calls, in this order, each to succeed (error 0) or to fail leaving this last error.
 #define CALL(expression) [] { return (BOOL)(expression); }
 const DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
@@ -83,7 +109,18 @@ const struct {
     {"SetCurrentDirectoryA file", CALL(SetCurrentDirectoryA("target.jpg")), ERROR_DIRECTORY},
     {"cwd kept", CALL(GetCurrentDirectoryA(MAX_PATH, gBuffer) && !strcmp(gBuffer, gScratch)), 0},
     {"GetWindowsDirectoryA small", CALL(GetWindowsDirectoryA(gBuffer, gLength) == gLength + 1), 0},
+    {"CreateFileA CREATE_NEW", CALL(CreateNew("new.jpg", 42)), 0},
+    {"it wrote through its handle", CALL(!strcmp(Listing("new.jpg"), "new.jpg:42")), 0},
+    {"CreateFileA CREATE_NEW existing", CALL(CreateNew("NEW.jpg", 1)), ERROR_FILE_EXISTS},
+    {"CreateFileA CREATE_NEW no folder", CALL(CreateNew("No\\x", 1)), ERROR_PATH_NOT_FOUND},
+    {"DeleteFileA the new file", CALL(DeleteFileA("new.jpg")), 0},
+    {"CopyFileA no-replace, other case", CALL(CopyFileA("target.jpg", "COPIED.JPG", TRUE)), 0},
+    {"CopyFileA no-replace, taken", CALL(CopyFileA("target.jpg", "Copied.jpg", TRUE)),
+     ERROR_FILE_EXISTS},
+    {"a mutex's turn", CALL(MutexTurn(false)), 0},
+    {"ReleaseMutex not owned", CALL(MutexTurn(true)), ERROR_NOT_OWNER},
     {"DeleteFileA", CALL(DeleteFileA("target.jpg")), 0},
+    {"DeleteFileA the copy", CALL(DeleteFileA("copied.jpg")), 0},
     {"DeleteFileA no file", CALL(DeleteFileA("copied.jpg")), ERROR_FILE_NOT_FOUND},
     {"DeleteFileA no folder", CALL(DeleteFileA("No\\x")), ERROR_PATH_NOT_FOUND},
 };
