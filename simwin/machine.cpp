@@ -238,6 +238,8 @@ bool SetMachineKey(Machine *machine, const std::string &key, const std::string &
         machine->traceOn = value == "on";
         return value == "on" || value == "off";
     }
+    if (key == "wpd")
+        return SetWpdKey(machine, value);
     return false;
 }
 
@@ -313,6 +315,11 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
                 drives.push_back(Drive());
                 drive = &drives.back();
                 drive->letter = upper;
+            } else if (header.compare(0, 6, "media ") == 0) {
+                section = "media";
+                std::string why;
+                if (!AddMediaDevice(machine, Trim(header.substr(6)), &why))
+                    return fail(why);
             } else if (header.compare(0, 10, "interface ") == 0) {
                 section = "interface";
                 machine->interfaces.push_back(Interface());
@@ -337,6 +344,8 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
             known = SetInterfaceKey(device, key, value);
         else if (section == "faults")
             known = SetFaultKey(machine, key, value);
+        else if (section == "media")
+            known = SetMediaKey(machine, key, value);
         else
             return fail("key outside any section");
         if (!known)
@@ -548,6 +557,7 @@ Held HeldNow() {
     held.deviceHandles = (int)machine.deviceHandles.size();
     held.deviceInfoSets = (int)machine.deviceInfoSets.size();
     held.volumeSearches = (int)machine.volumeSearches.size();
+    CountMediaHeld(machine, &held);
     return held;
 }
 
