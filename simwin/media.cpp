@@ -318,7 +318,11 @@ class ObjectStream : public ComObject<IPortableDeviceDataStream> {
         std::string mode;
         HRESULT result = ComEnter("IStream::Write", &mode);
         MediaDevice &owner = Media().devices[device];
-        ULONG kept = mode == "short" ? count / 2 : count; // a device that loses bytes unseen
+        ULONG kept = count;
+        if (mode == "short") { // a device that loses half the bytes and says it took them all
+            result = S_OK;
+            kept = count / 2;
+        }
         if (written)
             *written = 0;
         if (SUCCEEDED(result) && (committed || !file))
