@@ -85,12 +85,12 @@ TEST_F(MediaDelivery, TheFirstDeviceDescribedAsAKindleIsTheOne) {
          {"S" + doc},
          "Anna's: Output copied to Kindle!\nAnna's can be unplugged.\n",
          "S" + pdf},
-        {Reader("P", "friendly_name = Kindle\ndescription = Pixel 7\n"),
+        {Reader("P", "friendly_name = Kindle\ndescription = Phone X1\n"),
          {"P" + doc},
          kNotPluggedIn,
          ""},
         {Reader("S", "description = kindle scribe\n"), {"S" + doc}, kNotPluggedIn, ""},
-        {Reader("P", "friendly_name = My phone\ndescription = Pixel 7\n") +
+        {Reader("P", "friendly_name = My phone\ndescription = Phone X1\n") +
              Reader("S", "description = Kindle Scribe\n"),
          {"P" + doc, "S" + doc},
          kDelivered,

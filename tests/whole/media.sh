@@ -10,7 +10,7 @@ init qpdf pdfinfo pdfimages
 # it, after a phone.
 media_ereader() {
     mkdir -p "$MACHINE/media/Scribe/Internal Storage/documents" "$MACHINE/media/Phone/Storage"
-    printf '%s\n' '[media Phone]' 'friendly_name = Kindle' 'description = Pixel 7' \
+    printf '%s\n' '[media Phone]' 'friendly_name = Kindle' 'description = Phone X1' \
         'storages = Storage' '[media Scribe]' \
         'pnp_id = \\?\usb#vid_1949&pid_9981#g0001#{6ac27878-a6fa-4155-ba85-f98f491d4f33}' \
         'friendly_name = Kindle Scribe' 'manufacturer = Any Maker' 'description = Kindle Scribe' \
