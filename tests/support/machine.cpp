@@ -42,7 +42,9 @@ void MachineTest::TearDown() {
                                << held.files << ", searches " << held.findHandles << ", volumes "
                                << held.volumeHandles << ", devices " << held.deviceHandles
                                << ", device sets " << held.deviceInfoSets << ", volume searches "
-                               << held.volumeSearches;
+                               << held.volumeSearches << ", COM references " << held.comReferences
+                               << ", COM memory " << held.taskMemory << ", COM initialisations "
+                               << held.comInitialisations;
     simwin::UnloadMachine();
     if (!HasFailure())
         RemoveTree(folder);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "driver/run.h"
+#include "simwin/simwin_internal.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ TEST_F(MediaRoad, NoPageOrPdfIsLostWhicheverCallFails) {
     for (const auto &call : calls) {
         bool com =
             call.first.find("::") != std::string::npos || call.first.compare(0, 2, "Co") == 0;
+        EXPECT_EQ(simwin::IsMediaOperation(call.first), com) << call.first; // [faults] takes it
         for (int nth = 1; nth <= call.second; ++nth, ++faults, media += com) {
             SCOPED_TRACE(call.first + " #" + std::to_string(nth));
             Prepare();
