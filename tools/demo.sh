@@ -123,12 +123,14 @@ mkdir -p "$three/C/Windows/VellumTransit" "$three/media/Scribe/Internal Storage/
     "$three/media/Phone/Internal shared storage"
 media_ini >"$three/machine.ini"
 cp "$one/E/documents/VellumTransit.pdf" "$three/media/Scribe/Internal Storage/documents/"
-bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps "$three/C/Windows/VellumTransit"
+bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps \
+    "$three/C/Windows/VellumTransit"
 run "$three" "A media e-reader (no drive letter) holding an earlier VellumTransit.pdf" 1
 show "On the e-reader: Internal Storage\\documents (the earlier PDF kept)"
 ls -l "$three/media/Scribe/Internal Storage/documents"
 show "events.log: the portable-device calls"
-grep -E '^(CoCreateInstance|IPortableDevice|IStream|DeleteFileA VellumTransit.pdf)' "$three/events.log"
+grep -E '^(CoCreateInstance|IPortableDevice|IStream|DeleteFileA VellumTransit.pdf)' \
+    "$three/events.log"
 show "trace.log: the portable devices' report"
 sed -n '/^Portable Device/,$p' "$three/trace.log"
 

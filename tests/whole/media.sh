@@ -24,7 +24,7 @@ new_machine media
 spool "$job"/*
 media_ereader
 run_vt
-pdf=$MACHINE/$documents/VellumTransit.pdf
+pdf=$MACHINE/$documents/VellumTransit.pdf new='Internal Storage\documents\VellumTransit.pdf'
 size=$(stat -c %s "$pdf" 2>/dev/null)
 expect "$MACHINE.out" '%s\n%s\n%s\n%s\n%s' 'Adding VellumTransit1.jpg (1275x1650) into PDF' \
     'Adding VellumTransit2.jpg (1275x1650) into PDF' '=> Generating PDF File...Done' \
@@ -35,20 +35,21 @@ holds "$MACHINE/$documents" VellumTransit.pdf
 holds "$MACHINE/media/Scribe" 'Internal Storage'
 events_in_order 'MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok' \
     'CoCreateInstance PortableDeviceManager ok' 'IPortableDevice::Open Scribe ok' \
-    "IPortableDeviceContent::CreateObjectWithPropertiesAndData Internal Storage\\documents\\VellumTransit.pdf $size ok" \
-    'IStream::Commit Internal Storage\documents\VellumTransit.pdf ok' \
-    'DeleteFileA VellumTransit.pdf ok' 'IPortableDevice::Close Scribe ok'
+    "IPortableDeviceContent::CreateObjectWithPropertiesAndData $new $size ok" \
+    "IStream::Commit $new ok" 'DeleteFileA VellumTransit.pdf ok' 'IPortableDevice::Close Scribe ok'
 
 new_machine drive-beside-media
 spool "$job"/*
 mkdir -p "$MACHINE/E/documents"
-printf '%s\n' '[drive E]' 'type = removable' 'vendor = Kindle' 'bus_type = 7' >"$MACHINE/machine.ini"
+printf '%s\n' '[drive E]' 'type = removable' 'vendor = Kindle' 'bus_type = 7' \
+    >"$MACHINE/machine.ini"
 media_ereader
 run_vt
 check_eq "the drive's delivery" 'E:\Output copied to Kindle!' "$(sed -n 5p "$MACHINE.out")"
 holds "$MACHINE/E/documents" VellumTransit.pdf
 holds "$MACHINE/$documents"
-check_eq "WPD calls" "" "$(grep -E '^(CoCreateInstance|IPortableDevice|IStream)' "$MACHINE/events.log")"
+check_eq "WPD calls" "" \
+    "$(grep -E '^(CoCreateInstance|IPortableDevice|IStream)' "$MACHINE/events.log")"
 
 new_machine waiting
 media_ereader
@@ -57,7 +58,8 @@ cp "$SPOOL/VellumTransit.pdf" "$MACHINE.waiting"
 printf 'an older document' >"$MACHINE/$documents/VellumTransit.pdf"
 run_vt
 expect "$MACHINE.out" '%s' "$done_lines"
-check_bytes "the waiting PDF on the device" "$MACHINE.waiting" "$MACHINE/$documents/VellumTransit (2).pdf"
+check_bytes "the waiting PDF on the device" "$MACHINE.waiting" \
+    "$MACHINE/$documents/VellumTransit (2).pdf"
 check_eq "the older copy" 'an older document' "$(cat "$MACHINE/$documents/VellumTransit.pdf")"
 holds "$SPOOL"
 finish
