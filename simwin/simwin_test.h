@@ -31,16 +31,19 @@ void SetFault(const std::string &operation, int nth, const std::string &mode);
 
 // What the program still holds.
 struct Held {
-    int heapBlocks = 0;         // malloc/calloc/realloc and LocalAlloc blocks
-    int files = 0;              // open FILE streams
-    int findHandles = 0;        // _findfirst searches
-    int volumeHandles = 0;      // CreateFileA handles on volumes
-    int deviceHandles = 0;      // CreateFileA handles on device interfaces
-    int deviceInfoSets = 0;     // SetupDiGetClassDevsA sets
-    int volumeSearches = 0;     // FindFirstVolumeA searches
-    int comReferences = 0;      // COM interface references not released
+    int heapBlocks = 0;     // malloc/calloc/realloc and LocalAlloc blocks
+    int files = 0;          // open FILE streams
+    int findHandles = 0;    // _findfirst searches
+    int volumeHandles = 0;  // CreateFileA handles on volumes
+    int deviceHandles = 0;  // CreateFileA handles on device interfaces
+    int deviceInfoSets = 0; // SetupDiGetClassDevsA sets
+    int volumeSearches = 0; // FindFirstVolumeA searches
+
+    // COM, for the portable devices.
+    int comReferences = 0;      // interface references not released
     int taskMemory = 0;         // CoTaskMem blocks (texts, PROPVARIANTs) not freed or cleared
     int comInitialisations = 0; // CoInitializeEx successes not undone by CoUninitialize
+
     int Total() const {
         return heapBlocks + files + findHandles + volumeHandles + deviceHandles + deviceInfoSets +
                volumeSearches + comReferences + taskMemory + comInitialisations;
