@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #ifdef _WIN32
 
@@ -19,6 +20,10 @@
 #include <cfgmgr32.h>
 #include <winternl.h>
 #include <io.h>
+#include <objbase.h>
+#include <propidl.h>
+#include <propkeydef.h>
+#include <portabledevicetypes.h>
 
 #else
 
@@ -42,3 +47,5 @@ typedef NTSTATUS(WINAPI *NtQueryVolumeInformationFileProc)(HANDLE fileHandle,
                                                            IO_STATUS_BLOCK *ioStatusBlock,
                                                            void *fsInformation, ULONG length,
                                                            FS_INFORMATION_CLASS fsInformationClass);
+
+#include "common/wpd.h"

@@ -5,6 +5,7 @@
 #include "discovery/drive_scan.h"
 #include "driver/conversion.h"
 #include "driver/delivery.h"
+#include "media/media_delivery.h"
 #include "removal/safe_removal.h"
 
 namespace {
@@ -42,5 +43,7 @@ void RunDeliveryStage() {
         DeleteFileA(kOutputFileName); // whatever the removal did: the PDF is on the device
         return;
     }
+    if (EreaderRoot[0] == '\0' && DeliverToMediaEreader(kOutputFileName))
+        return; // no e-reader drive, but one that is only a portable device
     printf("Kindle must be plugged in!\n");
 }

@@ -68,7 +68,7 @@ bool IsOperation(const std::string &name) {
     for (const char *operation : kOperations)
         if (name == operation)
             return true;
-    return false;
+    return IsMediaOperation(name);
 }
 
 std::string Trim(const std::string &text) {
@@ -293,6 +293,8 @@ bool SetMachineKey(Machine *machine, const std::string &key, const std::string &
         machine->traceOn = value == "on";
         return value == "on" || value == "off";
     }
+    if (key == "wpd")
+        return SetWpdKey(machine, value);
     return false;
 }
 
@@ -382,6 +384,11 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
                 drives.push_back(Drive());
                 drive = &drives.back();
                 drive->letter = upper;
+            } else if (header.compare(0, 6, "media ") == 0) {
+                section = "media";
+                std::string why;
+                if (!AddMediaDevice(machine, Trim(header.substr(6)), &why))
+                    return fail(why);
             } else if (header.compare(0, 10, "interface ") == 0) {
                 section = "interface";
                 machine->interfaces.push_back(Interface());
@@ -406,6 +413,8 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
             known = SetInterfaceKey(device, key, value);
         else if (section == "faults")
             known = SetFaultKey(machine, key, value);
+        else if (section == "media")
+            known = SetMediaKey(machine, key, value);
         else
             return fail("key outside any section");
         if (!known)
@@ -628,6 +637,7 @@ Held HeldNow() {
     held.volumeSearches = (int)machine.volumeSearches.size();
     held.fileHandles = (int)machine.fileHandles.size();
     held.mutexHandles = (int)machine.mutexHandles.size();
+    CountMediaHeld(machine, &held);
     return held;
 }
 

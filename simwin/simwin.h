@@ -334,3 +334,6 @@ void SimFree(void *block);
 
 // Receives each formatted diagnostic line; kept in trace.log when machine.ini says trace = on.
 void SimDebugTraceSink(const char *text);
+
+// ---- COM and the portable-device value types ----------------------------------------------
+#include "simwin/simwin_com.h"

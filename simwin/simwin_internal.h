@@ -5,6 +5,7 @@
 #include "simwin/simwin.h"
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -102,7 +103,10 @@ struct Fault {
     std::string mode; // "", "short", or a Win32 error code in decimal
 };
 
+struct MediaState; // portable devices and COM: simwin/media_internal.h
+
 struct Machine {
+    std::shared_ptr<MediaState> media; // made on first use
     std::string folder;
     std::string windowsDir = "C:\\Windows";
     bool ntdllMissing = false;
@@ -173,5 +177,23 @@ HANDLE NewHandleValue();
 
 // The last path component of a Windows path.
 std::string BaseName(const std::string &windowsPath);
+
+// ---- Portable devices and COM (simwin/media.cpp, simwin/com.cpp) ----------------------------
+struct Held;
+
+// The [machine] key wpd = ok | missing.
+bool SetWpdKey(Machine *machine, const std::string &value);
+
+// Opens a [media NAME] section: a portable device, in the manager's order.
+bool AddMediaDevice(Machine *machine, const std::string &name, std::string *error);
+
+// One key of the last [media NAME] section.
+bool SetMediaKey(Machine *machine, const std::string &key, const std::string &value);
+
+// Whether name is a COM or WPD operation that [faults] can fail.
+bool IsMediaOperation(const std::string &name);
+
+// Adds what the program holds of COM to held.
+void CountMediaHeld(const Machine &machine, Held *held);
 
 } // namespace simwin

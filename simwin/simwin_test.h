@@ -40,9 +40,16 @@ struct Held {
     int volumeSearches = 0; // FindFirstVolumeA searches
     int fileHandles = 0;    // CreateFileA handles on ordinary files
     int mutexHandles = 0;   // CreateMutexA handles
+
+    // COM, for the portable devices.
+    int comReferences = 0;      // interface references not released
+    int taskMemory = 0;         // CoTaskMem blocks (texts, PROPVARIANTs) not freed or cleared
+    int comInitialisations = 0; // CoInitializeEx successes not undone by CoUninitialize
+
     int Total() const {
         return heapBlocks + files + findHandles + volumeHandles + deviceHandles + deviceInfoSets +
-               volumeSearches + fileHandles + mutexHandles;
+               volumeSearches + fileHandles + mutexHandles + comReferences + taskMemory +
+               comInitialisations;
     }
 };
 Held HeldNow();

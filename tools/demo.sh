@@ -5,6 +5,9 @@
 #    the spool folder; the program converts it and delivers the PDF to E:\documents.
 # 2. A machine without an e-reader: the PDF waits in the spool folder. The e-reader is then
 #    plugged in, and the next run only delivers.
+# 3. A media e-reader: a current model that Windows lists only as a portable device (MTP), with
+#    no drive letter. The PDF goes into its documents folder beside an older one, under the next
+#    free name.
 #
 # Everything lands in demo/ (machine folders, transcripts, events.log, trace.log).
 set -euo pipefail
@@ -53,6 +56,30 @@ parent_id = USB\VID_0AB1&PID_0C22&MI_00\7&1A2B3C&0&0000
 INI
 }
 
+# A media e-reader after a phone, as the portable-device manager lists them.
+media_ini() {
+    cat <<'INI'
+[machine]
+trace = on
+
+[media Phone]
+pnp_id = \\?\usb#vid_0ab1&pid_4ee1#0a1b2c#{6ac27878-a6fa-4155-ba85-f98f491d4f33}
+friendly_name = Phone X1
+manufacturer = Any Phone Maker
+description = Phone X1
+storages = Internal shared storage
+
+[media Scribe]
+pnp_id = \\?\usb#vid_1949&pid_9981#g0001#{6ac27878-a6fa-4155-ba85-f98f491d4f33}
+friendly_name = Kindle Scribe
+manufacturer = Any Maker
+description = Kindle Scribe
+storages = Internal Storage
+free_bytes = 1000000000
+optimal_buffer = 262144
+INI
+}
+
 run() { # run MACHINE LABEL
     show "$2"
     echo "\$ VELLUMTRANSIT_MACHINE=$1 $binary"
@@ -89,6 +116,23 @@ mkdir -p "$two/E/documents"
 run "$two" "The next run only delivers" 2
 show "On the e-reader: E:\\documents"
 ls -l "$two/E/documents"
+
+# ---- 3. A media e-reader -------------------------------------------------------------------
+three=$demo/media-ereader
+mkdir -p "$three/C/Windows/VellumTransit" "$three/media/Scribe/Internal Storage/documents" \
+    "$three/media/Phone/Internal shared storage"
+media_ini >"$three/machine.ini"
+cp "$one/E/documents/VellumTransit.pdf" "$three/media/Scribe/Internal Storage/documents/"
+bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps \
+    "$three/C/Windows/VellumTransit"
+run "$three" "A media e-reader (no drive letter) holding an earlier VellumTransit.pdf" 1
+show "On the e-reader: Internal Storage\\documents (the earlier PDF kept)"
+ls -l "$three/media/Scribe/Internal Storage/documents"
+show "events.log: the portable-device calls"
+grep -E '^(CoCreateInstance|IPortableDevice|IStream|DeleteFileA VellumTransit.pdf)' \
+    "$three/events.log"
+show "trace.log: the portable devices' report"
+sed -n '/^Portable Device/,$p' "$three/trace.log"
 
 show "PDF check of the delivered file"
 pdfinfo "$one/E/documents/VellumTransit.pdf" | grep -E '^(Pages|Page size|PDF version)'

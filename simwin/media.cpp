@@ -1,0 +1,808 @@
+// simwin's portable devices: the [media NAME] sections of machine.ini and the Windows Portable
+// Devices manager, device, content, enumeration, properties and object streams over the
+// folders MACHINE/media/NAME/<storage>/. An object's identifier is its path below the device
+// folder ("Internal Storage\documents\VellumTransit.pdf"); the device object is "DEVICE". A new
+// object is written to a hidden file beside the storages and appears in its folder only when
+// committed. Methods the program never calls answer E_NOTIMPL.
+#include "simwin/media_internal.h"
+#include "simwin/simwin_test.h"
+
+#include "common/wpd.h"
+
+#include <algorithm>
+#include <cctype>
+#include <dirent.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using simwin::ComEnter;
+using simwin::ComObject;
+using simwin::HresultText;
+using simwin::Media;
+using simwin::MediaDevice;
+
+namespace {
+
+// Every operation that simwin's COM and WPD code counts, so that [faults] can name it.
+const char *const kOperations[] = {
+    "CoInitializeEx",
+    "CoCreateInstance",
+    "IPortableDeviceManager::GetDevices",
+    "IPortableDeviceManager::GetDeviceFriendlyName",
+    "IPortableDeviceManager::GetDeviceDescription",
+    "IPortableDeviceManager::GetDeviceManufacturer",
+    "IPortableDevice::Open",
+    "IPortableDevice::Content",
+    "IPortableDevice::Close",
+    "IPortableDeviceContent::EnumObjects",
+    "IPortableDeviceContent::Properties",
+    "IPortableDeviceContent::CreateObjectWithPropertiesAndData",
+    "IPortableDeviceContent::Delete",
+    "IEnumPortableDeviceObjectIDs::Next",
+    "IPortableDeviceProperties::GetValues",
+    "IPortableDeviceValues::SetStringValue",
+    "IPortableDeviceValues::GetStringValue",
+    "IPortableDeviceValues::SetUnsignedIntegerValue",
+    "IPortableDeviceValues::GetUnsignedIntegerValue",
+    "IPortableDeviceValues::SetUnsignedLargeIntegerValue",
+    "IPortableDeviceValues::GetUnsignedLargeIntegerValue",
+    "IPortableDeviceValues::SetGuidValue",
+    "IPortableDeviceValues::GetGuidValue",
+    "IPortableDeviceKeyCollection::Add",
+    "IPortableDevicePropVariantCollection::Add",
+    "IStream::Write",
+    "IStream::Commit",
+    "IStream::Revert",
+    "IPortableDeviceDataStream::GetObjectID",
+};
+
+const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+const HRESULT kInsufficientBuffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+const HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+const HRESULT kObjectNotCommitted = (HRESULT)0x80042005; // E_WPD_OBJECT_NOT_COMMITED
+
+std::string Outcome(HRESULT result) {
+    return SUCCEEDED(result) ? "ok" : "fail " + HresultText(result);
+}
+
+std::string DeviceFolder(const MediaDevice &device) {
+    return simwin::Current().folder + "/media/" + device.name;
+}
+
+bool IsDirectory(const std::string &host) {
+    struct stat info;
+    return stat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsFile(const std::string &host, unsigned long long *size = nullptr) {
+    struct stat info;
+    if (stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    if (size)
+        *size = (unsigned long long)info.st_size;
+    return true;
+}
+
+// One object of a device, resolved from its identifier.
+struct Object {
+    enum Kind { kDevice, kStorage, kFolder, kFile } kind = kDevice;
+    std::string id;   // as the program sees it
+    std::string host; // its place in the machine folder
+    std::string name; // the storage's name, or the file or folder name
+    std::string parent;
+};
+
+// Resolves an identifier of device; false for no such object.
+bool Resolve(const MediaDevice &device, LPCWSTR wideId, Object *object) {
+    if (!wideId)
+        return false;
+    object->id = simwin::Narrow(wideId);
+    if (object->id == "DEVICE") {
+        object->kind = Object::kDevice;
+        object->host = DeviceFolder(device);
+        return true;
+    }
+    std::vector<std::string> parts;
+    std::stringstream path(object->id);
+    std::string part;
+    while (std::getline(path, part, '\\')) {
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        parts.push_back(part);
+    }
+    if (parts.empty() || std::find(device.storages.begin(), device.storages.end(), parts[0]) ==
+                             device.storages.end())
+        return false;
+    object->host = DeviceFolder(device);
+    for (const std::string &each : parts)
+        object->host += "/" + each;
+    object->name = parts.back();
+    if (parts.size() == 1) {
+        object->kind = Object::kStorage;
+        object->parent = "DEVICE";
+        return true;
+    }
+    object->parent = object->id.substr(0, object->id.size() - object->name.size() - 1);
+    if (IsDirectory(object->host))
+        object->kind = Object::kFolder;
+    else if (IsFile(object->host))
+        object->kind = Object::kFile;
+    else
+        return false;
+    return true;
+}
+
+// The children of an object, in the order NTFS would list them.
+std::vector<std::wstring> Children(const MediaDevice &device, const Object &object) {
+    std::vector<std::string> names;
+    if (object.kind == Object::kDevice) {
+        names = device.storages;
+    } else if (DIR *dir = opendir(object.host.c_str())) {
+        while (dirent *entry = readdir(dir))
+            if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        closedir(dir);
+        std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+            return strcasecmp(a.c_str(), b.c_str()) < 0;
+        });
+    }
+    std::vector<std::wstring> ids;
+    for (const std::string &name : names)
+        ids.push_back(
+            simwin::Wide(object.kind == Object::kDevice ? name : object.id + "\\" + name));
+    return ids;
+}
+
+HRESULT NewObject(IUnknown *made, REFIID riid, void **object) {
+    HRESULT result = made->QueryInterface(riid, object);
+    made->Release();
+    return result;
+}
+
+// QueryInterface for an object of one interface (and IUnknown).
+template <typename Self> HRESULT QueryOne(Self *self, REFIID riid, REFIID own, void **object) {
+    if (!(riid == IID_IUnknown || riid == own)) {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    self->AddRef();
+    *object = self;
+    return S_OK;
+}
+
+class Enumeration : public ComObject<IEnumPortableDeviceObjectIDs> {
+  public:
+    explicit Enumeration(std::vector<std::wstring> children) : ids(std::move(children)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        return QueryOne(this, riid, IID_IEnumPortableDeviceObjectIDs, object);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, LPWSTR *out, ULONG *fetched) override {
+        *fetched = 0;
+        HRESULT fault = ComEnter("IEnumPortableDeviceObjectIDs::Next");
+        if (FAILED(fault))
+            return fault;
+        while (*fetched < count && next < ids.size())
+            out[(*fetched)++] = simwin::TaskText(ids[next++]);
+        return *fetched == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        next = std::min(ids.size(), next + count);
+        return next < ids.size() ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        next = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPortableDeviceObjectIDs **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+
+  private:
+    std::vector<std::wstring> ids;
+    size_t next = 0;
+};
+
+class Properties : public ComObject<IPortableDeviceProperties> {
+  public:
+    explicit Properties(size_t device) : device(device) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        return QueryOne(this, riid, IID_IPortableDeviceProperties, object);
+    }
+    HRESULT STDMETHODCALLTYPE GetValues(LPCWSTR id, IPortableDeviceKeyCollection *keys,
+                                        IPortableDeviceValues **values) override {
+        *values = nullptr;
+        HRESULT fault = ComEnter("IPortableDeviceProperties::GetValues");
+        if (FAILED(fault))
+            return fault;
+        Object object;
+        if (!Resolve(Media().devices[device], id, &object))
+            return kNotFound;
+        IPortableDeviceValues *answer = nullptr;
+        NewObject(simwin::NewPortableDeviceValues(), IID_IPortableDeviceValues,
+                  reinterpret_cast<void **>(&answer));
+        DWORD count = 0;
+        keys->GetCount(&count);
+        for (DWORD i = 0; i < count; ++i) {
+            PROPERTYKEY key;
+            keys->GetAt(i, &key);
+            Fill(object, key, answer);
+        }
+        *values = answer;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSupportedProperties(LPCWSTR,
+                                                     IPortableDeviceKeyCollection **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetPropertyAttributes(LPCWSTR, REFPROPERTYKEY,
+                                                    IPortableDeviceValues **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetValues(LPCWSTR, IPortableDeviceValues *,
+                                        IPortableDeviceValues **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR, IPortableDeviceKeyCollection *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+
+  private:
+    size_t device;
+
+    // Sets the value of key that object has (and nothing for a key it has not), through the
+    // same PROPVARIANT path a device driver uses, so that the program's getters are counted.
+    void Fill(const Object &object, const PROPERTYKEY &key, IPortableDeviceValues *values) {
+        auto same = [&](const PROPERTYKEY &other) {
+            return key.fmtid == other.fmtid && key.pid == other.pid;
+        };
+        PROPVARIANT value;
+        memset(&value, 0, sizeof value);
+        std::wstring text;
+        GUID guid = {};
+        if (same(WPD_OBJECT_ID)) {
+            value.vt = VT_LPWSTR, text = simwin::Wide(object.id);
+        } else if (same(WPD_OBJECT_PARENT_ID) && object.kind != Object::kDevice) {
+            value.vt = VT_LPWSTR, text = simwin::Wide(object.parent);
+        } else if (same(WPD_OBJECT_NAME)) {
+            value.vt = VT_LPWSTR;
+            text =
+                simwin::Wide(object.kind == Object::kDevice ? Media().devices[device].friendlyName
+                                                            : object.name);
+        } else if (same(WPD_OBJECT_ORIGINAL_FILE_NAME) &&
+                   (object.kind == Object::kFolder || object.kind == Object::kFile)) {
+            value.vt = VT_LPWSTR, text = simwin::Wide(object.name);
+        } else if (same(WPD_OBJECT_CONTENT_TYPE)) {
+            value.vt = VT_CLSID;
+            guid = object.kind == Object::kFolder ? WPD_CONTENT_TYPE_FOLDER
+                   : object.kind == Object::kFile ? WPD_CONTENT_TYPE_GENERIC_FILE
+                                                  : WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT;
+        } else if (same(WPD_FUNCTIONAL_OBJECT_CATEGORY) && object.kind == Object::kStorage) {
+            value.vt = VT_CLSID, guid = WPD_FUNCTIONAL_CATEGORY_STORAGE;
+        } else if (same(WPD_OBJECT_FORMAT) && object.kind == Object::kFile) {
+            value.vt = VT_CLSID, guid = WPD_OBJECT_FORMAT_UNSPECIFIED;
+        } else if (same(WPD_OBJECT_SIZE) && object.kind == Object::kFile) {
+            unsigned long long size = 0;
+            IsFile(object.host, &size);
+            value.vt = VT_UI8, value.uhVal.QuadPart = size;
+        } else {
+            return;
+        }
+        if (value.vt == VT_LPWSTR)
+            value.pwszVal = const_cast<LPWSTR>(text.c_str());
+        else if (value.vt == VT_CLSID)
+            value.puuid = &guid;
+        values->SetValue(key, &value); // the set keeps its own copy
+    }
+};
+
+// The stream of a new object: bytes go to a hidden file beside the storages until Commit moves
+// it into its folder.
+class ObjectStream : public ComObject<IPortableDeviceDataStream> {
+  public:
+    ObjectStream(size_t device, const std::string &id, const std::string &target,
+                 const std::string &incoming, FILE *file)
+        : device(device), id(id), target(target), incoming(incoming), file(file) {}
+    ~ObjectStream() override { Discard(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!(riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream ||
+              riid == IID_IPortableDeviceDataStream)) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *object = static_cast<IPortableDeviceDataStream *>(this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void *bytes, ULONG count, ULONG *written) override {
+        std::string mode;
+        HRESULT result = ComEnter("IStream::Write", &mode);
+        MediaDevice &owner = Media().devices[device];
+        ULONG kept = count;
+        if (mode == "short") { // a device that loses half the bytes and says it took them all
+            result = S_OK;
+            kept = count / 2;
+        }
+        if (written)
+            *written = 0;
+        if (SUCCEEDED(result) && (committed || !file))
+            result = E_UNEXPECTED;
+        else if (SUCCEEDED(result) && owner.limited && count > owner.freeBytes)
+            result = STG_E_MEDIUMFULL;
+        else if (SUCCEEDED(result) && fwrite(bytes, 1, kept, file) != kept)
+            result = STG_E_WRITEFAULT;
+        if (SUCCEEDED(result)) {
+            if (owner.limited)
+                owner.freeBytes -= count;
+            used += count;
+            if (written)
+                *written = count;
+        }
+        simwin::Event("IStream::Write " + id + " " + std::to_string(count) + " " + Outcome(result));
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
+        HRESULT result = ComEnter("IStream::Commit");
+        if (SUCCEEDED(result) && (committed || !file))
+            result = E_UNEXPECTED;
+        else if (SUCCEEDED(result) && IsFile(target))
+            result = kAlreadyExists;
+        if (SUCCEEDED(result)) {
+            bool closed = fclose(file) == 0;
+            file = nullptr;
+            if (!closed || rename(incoming.c_str(), target.c_str()) != 0)
+                result = STG_E_WRITEFAULT;
+            else
+                committed = true;
+        }
+        simwin::Event("IStream::Commit " + id + " " + Outcome(result));
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Revert() override {
+        HRESULT result = ComEnter("IStream::Revert");
+        if (SUCCEEDED(result) && committed)
+            result = E_UNEXPECTED;
+        if (SUCCEEDED(result))
+            Discard();
+        simwin::Event("IStream::Revert " + id + " " + Outcome(result));
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE GetObjectID(LPWSTR *objectId) override {
+        *objectId = nullptr;
+        HRESULT fault = ComEnter("IPortableDeviceDataStream::GetObjectID");
+        if (FAILED(fault))
+            return fault;
+        if (!committed)
+            return kObjectNotCommitted;
+        *objectId = simwin::TaskText(simwin::Wide(id));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Read(void *, ULONG, ULONG *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
+                                     ULARGE_INTEGER *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG *, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
+
+  private:
+    size_t device;
+    std::string id, target, incoming;
+    FILE *file;
+    bool committed = false;
+    unsigned long long used = 0; // room taken on the device, given back if never committed
+
+    // Forgets an object that was never committed: its bytes and the room they took.
+    void Discard() {
+        if (!file)
+            return;
+        fclose(file);
+        file = nullptr;
+        unlink(incoming.c_str());
+        MediaDevice &owner = Media().devices[device];
+        if (owner.limited)
+            owner.freeBytes += used;
+        used = 0;
+    }
+};
+
+class Device;
+
+class Content : public ComObject<IPortableDeviceContent> {
+  public:
+    Content(size_t device, IUnknown *owner) : device(device), owner(owner) { owner->AddRef(); }
+    ~Content() override { owner->Release(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        return QueryOne(this, riid, IID_IPortableDeviceContent, object);
+    }
+    HRESULT STDMETHODCALLTYPE EnumObjects(const DWORD, LPCWSTR parent, IPortableDeviceValues *,
+                                          IEnumPortableDeviceObjectIDs **children) override {
+        *children = nullptr;
+        HRESULT fault = ComEnter("IPortableDeviceContent::EnumObjects");
+        if (FAILED(fault))
+            return fault;
+        Object object;
+        const MediaDevice &owner = Media().devices[device];
+        if (!Resolve(owner, parent, &object) || object.kind == Object::kFile)
+            return kNotFound;
+        *children = new Enumeration(Children(owner, object));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Properties(IPortableDeviceProperties **properties) override {
+        *properties = nullptr;
+        HRESULT fault = ComEnter("IPortableDeviceContent::Properties");
+        if (SUCCEEDED(fault))
+            *properties = new ::Properties(device);
+        return fault;
+    }
+    HRESULT STDMETHODCALLTYPE CreateObjectWithPropertiesAndData(IPortableDeviceValues *values,
+                                                                IStream **data, DWORD *optimal,
+                                                                LPWSTR *cookie) override {
+        *data = nullptr;
+        if (cookie)
+            *cookie = nullptr;
+        HRESULT result = ComEnter("IPortableDeviceContent::CreateObjectWithPropertiesAndData");
+        const MediaDevice &owner = Media().devices[device];
+        std::string id = "(no parent)";
+        LPWSTR parentId = nullptr, name = nullptr, fileName = nullptr;
+        ULONGLONG size = 0;
+        GUID type = {};
+        Object parent;
+        if (SUCCEEDED(result) &&
+            (FAILED(values->GetStringValue(WPD_OBJECT_PARENT_ID, &parentId)) ||
+             FAILED(values->GetStringValue(WPD_OBJECT_NAME, &name)) ||
+             FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &fileName)) ||
+             FAILED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, &size)) ||
+             FAILED(values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &type))))
+            result = E_INVALIDARG;
+        if (SUCCEEDED(result) && (!Resolve(owner, parentId, &parent) ||
+                                  parent.kind == Object::kFile || parent.kind == Object::kDevice))
+            result = kNotFound;
+        if (SUCCEEDED(result)) {
+            id = parent.id + "\\" + simwin::Narrow(fileName);
+            if (IsFile(parent.host + "/" + simwin::Narrow(fileName)))
+                result = kAlreadyExists;
+        }
+        FILE *file = nullptr;
+        std::string incoming =
+            DeviceFolder(owner) + "/.incoming-" + std::to_string(++Media().nextIncoming);
+        if (SUCCEEDED(result) && !(file = fopen(incoming.c_str(), "wb")))
+            result = STG_E_WRITEFAULT;
+        if (SUCCEEDED(result)) {
+            *data = new ObjectStream(device, id, parent.host + "/" + simwin::Narrow(fileName),
+                                     incoming, file);
+            *optimal = owner.optimalBuffer;
+        }
+        CoTaskMemFree(parentId);
+        CoTaskMemFree(name);
+        CoTaskMemFree(fileName);
+        simwin::Event("IPortableDeviceContent::CreateObjectWithPropertiesAndData " + id + " " +
+                      std::to_string(size) + " " + Outcome(result));
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Delete(const DWORD, IPortableDevicePropVariantCollection *ids,
+                                     IPortableDevicePropVariantCollection **results) override {
+        if (results)
+            *results = nullptr;
+        HRESULT result = ComEnter("IPortableDeviceContent::Delete");
+        DWORD count = 0;
+        if (SUCCEEDED(result))
+            ids->GetCount(&count);
+        for (DWORD i = 0; SUCCEEDED(result) && i < count; ++i) {
+            PROPVARIANT value;
+            ids->GetAt(i, &value);
+            Object object;
+            HRESULT one = S_OK;
+            if (!Resolve(Media().devices[device], value.pwszVal, &object))
+                one = kNotFound;
+            else if (object.kind != Object::kFile || unlink(object.host.c_str()) != 0)
+                one = E_ACCESSDENIED; // folders only with recursion, which is never asked for
+            simwin::Event("IPortableDeviceContent::Delete " + simwin::Narrow(value.pwszVal) + " " +
+                          Outcome(one));
+            PropVariantClear(&value);
+            result = one;
+        }
+        if (FAILED(result) && count == 0)
+            simwin::Event("IPortableDeviceContent::Delete " + Outcome(result));
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Transfer(IPortableDeviceResources **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateObjectWithPropertiesOnly(IPortableDeviceValues *,
+                                                             LPWSTR *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetObjectIDsFromPersistentUniqueIDs(
+        IPortableDevicePropVariantCollection *, IPortableDevicePropVariantCollection **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Move(IPortableDevicePropVariantCollection *, LPCWSTR,
+                                   IPortableDevicePropVariantCollection **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Copy(IPortableDevicePropVariantCollection *, LPCWSTR,
+                                   IPortableDevicePropVariantCollection **) override {
+        return E_NOTIMPL;
+    }
+
+  private:
+    size_t device;
+    IUnknown *owner; // the device stays alive while its content is used
+};
+
+class Device : public ComObject<IPortableDevice> {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        return QueryOne(this, riid, IID_IPortableDevice, object);
+    }
+    HRESULT STDMETHODCALLTYPE Open(LPCWSTR pnpId, IPortableDeviceValues *client) override {
+        HRESULT result = ComEnter("IPortableDevice::Open");
+        std::string target = simwin::Narrow(pnpId);
+        const std::vector<MediaDevice> &devices = Media().devices;
+        size_t found = devices.size();
+        for (size_t i = 0; i < devices.size(); ++i)
+            if (strcasecmp(devices[i].pnpId.c_str(), target.c_str()) == 0)
+                found = i;
+        if (found < devices.size())
+            target = devices[found].name;
+        if (SUCCEEDED(result) && opened)
+            result = E_WPD_DEVICE_ALREADY_OPENED;
+        else if (SUCCEEDED(result) && !client)
+            result = E_POINTER;
+        else if (SUCCEEDED(result) && found == devices.size())
+            result = kNotFound;
+        else if (SUCCEEDED(result))
+            result = devices[found].open;
+        if (SUCCEEDED(result)) {
+            opened = true;
+            device = found;
+        }
+        simwin::Event("IPortableDevice::Open " + target + " " + Outcome(result));
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Content(IPortableDeviceContent **content) override {
+        *content = nullptr;
+        HRESULT fault = ComEnter("IPortableDevice::Content");
+        if (FAILED(fault))
+            return fault;
+        if (!opened)
+            return E_WPD_DEVICE_NOT_OPEN;
+        *content = new ::Content(device, this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Close() override {
+        HRESULT result = ComEnter("IPortableDevice::Close");
+        if (opened)
+            simwin::Event("IPortableDevice::Close " + Media().devices[device].name + " " +
+                          Outcome(result));
+        opened = false; // closed whatever the answer, as a released device is
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE GetPnPDeviceID(LPWSTR *pnpId) override {
+        if (!opened)
+            return E_WPD_DEVICE_NOT_OPEN;
+        *pnpId = simwin::TaskText(simwin::Wide(Media().devices[device].pnpId));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SendCommand(const DWORD, IPortableDeviceValues *,
+                                          IPortableDeviceValues **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Capabilities(IPortableDeviceCapabilities **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Advise(const DWORD, IPortableDeviceEventCallback *,
+                                     IPortableDeviceValues *, LPWSTR *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(LPCWSTR) override { return E_NOTIMPL; }
+
+  private:
+    bool opened = false;
+    size_t device = 0;
+};
+
+class Manager : public ComObject<IPortableDeviceManager> {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        return QueryOne(this, riid, IID_IPortableDeviceManager, object);
+    }
+    HRESULT STDMETHODCALLTYPE GetDevices(LPWSTR *ids, DWORD *count) override {
+        HRESULT fault = ComEnter("IPortableDeviceManager::GetDevices");
+        if (FAILED(fault))
+            return fault;
+        const std::vector<MediaDevice> &devices = Media().devices;
+        if (!ids) {
+            *count = (DWORD)devices.size();
+            return S_OK;
+        }
+        DWORD given = 0;
+        for (; given < *count && given < devices.size(); ++given)
+            ids[given] = simwin::TaskText(simwin::Wide(devices[given].pnpId));
+        *count = given;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RefreshDeviceList() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetDeviceFriendlyName(LPCWSTR id, WCHAR *text,
+                                                    DWORD *length) override {
+        return Text(id, &MediaDevice::friendlyName, "IPortableDeviceManager::GetDeviceFriendlyName",
+                    text, length);
+    }
+    HRESULT STDMETHODCALLTYPE GetDeviceDescription(LPCWSTR id, WCHAR *text,
+                                                   DWORD *length) override {
+        return Text(id, &MediaDevice::description, "IPortableDeviceManager::GetDeviceDescription",
+                    text, length);
+    }
+    HRESULT STDMETHODCALLTYPE GetDeviceManufacturer(LPCWSTR id, WCHAR *text,
+                                                    DWORD *length) override {
+        return Text(id, &MediaDevice::manufacturer, "IPortableDeviceManager::GetDeviceManufacturer",
+                    text, length);
+    }
+    HRESULT STDMETHODCALLTYPE GetDeviceProperty(LPCWSTR, LPCWSTR, BYTE *, DWORD *,
+                                                DWORD *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetPrivateDevices(LPWSTR *, DWORD *count) override {
+        *count = 0;
+        return S_OK;
+    }
+
+  private:
+    // A device text into a buffer of *length characters: with no buffer, or too small a one,
+    // *length gets the characters needed, terminator included.
+    HRESULT Text(LPCWSTR id, std::string MediaDevice::*field, const char *operation, WCHAR *text,
+                 DWORD *length) {
+        HRESULT fault = ComEnter(operation);
+        if (FAILED(fault))
+            return fault;
+        std::string wanted = simwin::Narrow(id);
+        for (const MediaDevice &device : Media().devices) {
+            if (strcasecmp(device.pnpId.c_str(), wanted.c_str()) != 0)
+                continue;
+            std::wstring value = simwin::Wide(device.*field);
+            DWORD needed = (DWORD)value.size() + 1;
+            if (!text || *length < needed) {
+                *length = needed;
+                return text ? kInsufficientBuffer : S_OK;
+            }
+            memcpy(text, value.c_str(), needed * sizeof(WCHAR));
+            *length = needed;
+            return S_OK;
+        }
+        return kNotFound;
+    }
+};
+
+// "0x80070005", or a decimal number: an HRESULT as machine.ini gives it.
+bool ParseHresult(const std::string &text, HRESULT *result) {
+    if (text.empty() || text[0] == '-')
+        return false;
+    char *end = nullptr;
+    unsigned long long value = strtoull(text.c_str(), &end, 0);
+    if (*end != '\0' || value > 0xFFFFFFFFull)
+        return false;
+    *result = (HRESULT)(uint32_t)value;
+    return true;
+}
+
+bool ParseCount(const std::string &text, unsigned long long *value) {
+    if (text.empty() || !isdigit((unsigned char)text[0]))
+        return false;
+    char *end = nullptr;
+    *value = strtoull(text.c_str(), &end, 10);
+    return *end == '\0';
+}
+
+} // namespace
+
+namespace simwin {
+
+IUnknown *NewPortableDeviceManager() {
+    return new Manager();
+}
+IUnknown *NewPortableDevice() {
+    return new Device();
+}
+
+MediaState &Media() {
+    Machine &machine = Current();
+    if (!machine.media)
+        machine.media = std::make_shared<MediaState>();
+    return *machine.media;
+}
+
+bool SetWpdKey(Machine *machine, const std::string &value) {
+    if (!machine->media)
+        machine->media = std::make_shared<MediaState>();
+    machine->media->wpdMissing = value == "missing";
+    return value == "ok" || value == "missing";
+}
+
+bool AddMediaDevice(Machine *machine, const std::string &name, std::string *error) {
+    if (!machine->media)
+        machine->media = std::make_shared<MediaState>();
+    if (name.empty() || name.find_first_of("/\\") != std::string::npos || name[0] == '.') {
+        *error = "a media section names one folder: [media Kindle Scribe]";
+        return false;
+    }
+    for (const MediaDevice &other : machine->media->devices)
+        if (other.name == name) {
+            *error = "media " + name + " is described twice";
+            return false;
+        }
+    MediaDevice device;
+    device.name = name;
+    device.pnpId = "\\\\?\\simwin#media#" + name + "#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
+    machine->media->devices.push_back(device);
+    return true;
+}
+
+bool SetMediaKey(Machine *machine, const std::string &key, const std::string &value) {
+    MediaDevice &device = machine->media->devices.back();
+    if (key == "pnp_id")
+        return device.pnpId = value, !value.empty();
+    if (key == "friendly_name")
+        return device.friendlyName = value, true;
+    if (key == "manufacturer")
+        return device.manufacturer = value, true;
+    if (key == "description")
+        return device.description = value, true;
+    if (key == "storages") {
+        device.storages.clear();
+        std::string rest = value;
+        for (size_t bar; !rest.empty();
+             rest = bar == std::string::npos ? "" : rest.substr(bar + 3)) {
+            bar = rest.find(" | ");
+            std::string storage = rest.substr(0, bar);
+            if (storage.empty() || storage.find_first_of("/\\") != std::string::npos ||
+                storage[0] == '.')
+                return false;
+            device.storages.push_back(storage);
+        }
+        return !device.storages.empty();
+    }
+    if (key == "open") {
+        if (value == "ok")
+            return device.open = S_OK, true;
+        return ParseHresult(value, &device.open) && FAILED(device.open);
+    }
+    if (key == "free_bytes")
+        return device.limited = true, ParseCount(value, &device.freeBytes);
+    if (key == "optimal_buffer") {
+        unsigned long long bytes = 0;
+        if (!ParseCount(value, &bytes) || bytes == 0 || bytes > 0xFFFFFFFFull)
+            return false;
+        device.optimalBuffer = (DWORD)bytes;
+        return true;
+    }
+    return false;
+}
+
+bool IsMediaOperation(const std::string &name) {
+    for (const char *operation : kOperations)
+        if (name == operation)
+            return true;
+    return false;
+}
+
+void CountMediaHeld(const Machine &machine, Held *held) {
+    if (!machine.media)
+        return;
+    held->comReferences = machine.media->references;
+    held->taskMemory = (int)machine.media->taskMemory.size();
+    held->comInitialisations = machine.media->initialisations;
+}
+
+} // namespace simwin
