@@ -58,6 +58,13 @@ const char *const kOperations[] = {
 };
 
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+
+// How events.log names a device: as the user knows it, its friendly name, else its model.
+std::string EventName(const MediaDevice &device) {
+    return !device.friendlyName.empty()  ? device.friendlyName
+           : !device.description.empty() ? device.description
+                                         : device.name;
+}
 const HRESULT kInsufficientBuffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 const HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 const HRESULT kObjectNotCommitted = (HRESULT)0x80042005; // E_WPD_OBJECT_NOT_COMMITED
@@ -555,7 +562,7 @@ class Device : public ComObject<IPortableDevice> {
             if (strcasecmp(devices[i].pnpId.c_str(), target.c_str()) == 0)
                 found = i;
         if (found < devices.size())
-            target = devices[found].name;
+            target = EventName(devices[found]);
         if (SUCCEEDED(result) && opened)
             result = E_WPD_DEVICE_ALREADY_OPENED;
         else if (SUCCEEDED(result) && !client)
@@ -584,7 +591,7 @@ class Device : public ComObject<IPortableDevice> {
     HRESULT STDMETHODCALLTYPE Close() override {
         HRESULT result = ComEnter("IPortableDevice::Close");
         if (opened)
-            simwin::Event("IPortableDevice::Close " + Media().devices[device].name + " " +
+            simwin::Event("IPortableDevice::Close " + EventName(Media().devices[device]) + " " +
                           Outcome(result));
         opened = false; // closed whatever the answer, as a released device is
         return result;
