@@ -129,7 +129,7 @@ run "$three" "A media e-reader (no drive letter) holding an earlier VellumTransi
 show "On the e-reader: Internal Storage\\documents (the earlier PDF kept)"
 ls -l "$three/media/Scribe/Internal Storage/documents"
 show "events.log: the portable-device calls"
-grep -E '^(CoCreateInstance|IPortableDevice|IStream|DeleteFileA VellumTransit.pdf)' \
+grep -E '^(CoCreateInstance|IPortableDevice|IStream|DeleteFileA VellumTransit.pdf ok)' \
     "$three/events.log"
 show "trace.log: the portable devices' report"
 sed -n '/^Portable Device/,$p' "$three/trace.log"
