@@ -40,8 +40,7 @@ bool Contains(const std::string &text, const std::string &part) {
 }
 
 // Each run exits 0 and holds nothing; the device holds at most whole copies and never a hidden
-// half-written object; every page is on the device, in a whole waiting PDF, still spooled, or
-// was reported unusable.
+// half-written object; every page is on the device, in a whole waiting PDF, or still spooled.
 TEST_F(MediaRoad, NoPageOrPdfIsLostWhicheverCallFails) {
     Prepare();
     EXPECT_TRUE(Contains(Run(), "Kindle Scribe: Output copied to Kindle!\n"));
@@ -68,11 +67,9 @@ TEST_F(MediaRoad, NoPageOrPdfIsLostWhicheverCallFails) {
                 EXPECT_FALSE(delivered.empty()) << transcript;
             }
             for (int i = 1; i <= 2; ++i)
-                EXPECT_TRUE(
-                    Contains(delivered, SyntheticJpeg(1275, 1650, 3, 5000 + i)) ||
-                    Contains(waiting, SyntheticJpeg(1275, 1650, 3, 5000 + i)) ||
-                    Exists(PagePath(i)) ||
-                    Contains(transcript, "dimension from VellumTransit" + std::to_string(i)))
+                EXPECT_TRUE(Contains(delivered, SyntheticJpeg(1275, 1650, 3, 5000 + i)) ||
+                            Contains(waiting, SyntheticJpeg(1275, 1650, 3, 5000 + i)) ||
+                            Exists(PagePath(i)))
                     << "page " << i << " lost\n"
                     << transcript;
         }
