@@ -20,6 +20,7 @@
 #include <cfgmgr32.h>
 #include <winternl.h>
 #include <io.h>
+#include <share.h>
 #include <objbase.h>
 #include <propidl.h>
 #include <propkeydef.h>
@@ -31,6 +32,7 @@
 
 // Route the C runtime calls of the product code to the simulated machine.
 #define fopen SimFopen
+#define _fsopen SimFsopen
 #define fread SimFread
 #define fwrite SimFwrite
 #define fflush SimFflush

@@ -96,7 +96,9 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
     if (size > 0)
         block = (unsigned char *)malloc(size);
     if (size == 0 || block != nullptr) {
-        FILE *file = fopen(path, "rb");
+        // Denying writers, so that a page the front end is still writing is not read cut short:
+        // the open fails while the writer has it, and the file waits for a later run.
+        FILE *file = _fsopen(path, "rb", _SH_DENYWR);
         if (file != nullptr) {
             read = size > 0 ? (uint32_t)fread(block, 1, size, file) : 0;
             unsigned char more;

@@ -190,7 +190,7 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
         SetLastError(ERROR_PATH_NOT_FOUND);
     else if (IsDir(target))
         SetLastError(ERROR_ACCESS_DENIED);
-    else if (failIfExists && IsFile(target))
+    else if (failIfExists && (IsFile(target) || IsLink(target)))
         SetLastError(ERROR_FILE_EXISTS);
     else if (StatPath(source, &info) && drive &&
              (unsigned long long)info.st_size > drive->freeBytes)
@@ -217,7 +217,8 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
         SetLastError(ERROR_FILE_NOT_FOUND);
     else if (!Resolve(to, &target) || !IsDir(Parent(target)))
         SetLastError(ERROR_PATH_NOT_FOUND);
-    else if (IsDir(target) || (IsFile(target) && !(flags & MOVEFILE_REPLACE_EXISTING)))
+    else if (IsDir(target) ||
+             ((IsFile(target) || IsLink(target)) && !(flags & MOVEFILE_REPLACE_EXISTING)))
         SetLastError(ERROR_ALREADY_EXISTS);
     else if (rename(source.c_str(), target.c_str()) != 0)
         SetLastError(ERROR_ACCESS_DENIED);
@@ -233,7 +234,7 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
 intptr_t _findfirst(const char *pattern, _finddata_t *entry) {
     std::string mode;
     if (Enter("_findfirst", &mode)) {
-        errno = ENOENT;
+        errno = EINVAL; // a failure of the listing, not "no matching files"
         return -1;
     }
     std::string text = pattern ? pattern : "";
@@ -307,14 +308,40 @@ int _findclose(intptr_t search) {
 
 // ---- C runtime: files --------------------------------------------------------------------
 
-FILE *SimFopen(const char *path, const char *mode) {
+namespace {
+
+// Whether this process has host open for writing, through a stream or a file handle: an open
+// that denies writers then fails with a sharing violation, as on Windows. (simwin cannot see
+// other processes' opens.)
+bool OpenForWritingHere(const std::string &host) {
+    struct stat wanted, open;
+    if (stat(host.c_str(), &wanted) != 0)
+        return false;
+    auto same = [&](int descriptor) {
+        return fstat(descriptor, &open) == 0 && open.st_dev == wanted.st_dev &&
+               open.st_ino == wanted.st_ino;
+    };
+    for (FILE *stream : gWriting)
+        if (same(fileno(stream)))
+            return true;
+    for (const auto &handle : Current().fileHandles)
+        if (handle.second.writing && same(handle.second.descriptor))
+            return true;
+    return false;
+}
+
+// fopen and _fsopen: shareFlag says which other opens the new one tolerates.
+FILE *OpenStream(const char *path, const char *mode, int shareFlag) {
     std::string fault, host;
     bool writing = mode && (strchr(mode, 'w') || strchr(mode, 'a') || strchr(mode, '+'));
+    bool denyWriters = shareFlag == _SH_DENYWR || shareFlag == _SH_DENYRW;
     FILE *file = nullptr;
     if (Enter("fopen", &fault))
         errno = EACCES;
     else if (!mode || !Resolve(path, &host))
         errno = ENOENT;
+    else if (denyWriters && OpenForWritingHere(host))
+        errno = EACCES;
     else if (IsDir(host))
         errno = EACCES; // the Windows runtime opens no folder as a file
     else if (!writing && !IsFile(host))
@@ -333,6 +360,16 @@ FILE *SimFopen(const char *path, const char *mode) {
         Event(std::string("fopen ") + (path ? path : "(null)") + " " + mode + " " +
               (file ? "ok" : "fail"));
     return file;
+}
+
+} // namespace
+
+FILE *SimFopen(const char *path, const char *mode) {
+    return OpenStream(path, mode, _SH_DENYNO);
+}
+
+FILE *SimFsopen(const char *path, const char *mode, int shareFlag) {
+    return OpenStream(path, mode, shareFlag);
 }
 
 size_t SimFread(void *buffer, size_t size, size_t count, FILE *file) {

@@ -86,7 +86,7 @@ HANDLE simwin::OpenFileHandle(const char *name, DWORD access, DWORD creation, bo
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (descriptor >= 0) {
         handle = NewHandleValue();
-        Current().fileHandles[handle] = FileHandle{descriptor, name};
+        Current().fileHandles[handle] = FileHandle{descriptor, name, (access & GENERIC_WRITE) != 0};
     }
     Event(std::string("CreateFileA ") + (name ? name : "(null)") +
           (creation == CREATE_NEW ? " CREATE_NEW " : " OPEN_EXISTING ") +

@@ -315,8 +315,12 @@ bool SetFaultKey(Machine *machine, const std::string &operation, const std::stri
         fault.nth = (int)nth;
         if (colon != std::string::npos) {
             fault.mode = Trim(item.substr(colon + 1));
-            unsigned long long code; // an error code or HRESULT: 32 bits
-            if (fault.mode != "short" && (!ParseNumber(fault.mode, &code) || code > 0xFFFFFFFFull))
+            // An error code or a failing HRESULT, in 32 bits: a code that means success would
+            // fail nothing.
+            unsigned long long code;
+            if (fault.mode != "short" &&
+                (!ParseNumber(fault.mode, &code) || code == 0 || code > 0xFFFFFFFFull ||
+                 (IsMediaOperation(operation) && code < 0x80000000ull)))
                 return false;
         }
         planned.push_back(fault);

@@ -67,7 +67,7 @@ std::string EventName(const MediaDevice &device) {
 }
 const HRESULT kInsufficientBuffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 const HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-const HRESULT kObjectNotCommitted = (HRESULT)0x80042005; // E_WPD_OBJECT_NOT_COMMITED
+const HRESULT kObjectNotCommitted = (HRESULT)0x802A0005; // E_WPD_OBJECT_NOT_COMMITED
 
 std::string Outcome(HRESULT result) {
     return SUCCEEDED(result) ? "ok" : "fail " + HresultText(result);

@@ -321,6 +321,11 @@ int _findnext(intptr_t search, _finddata_t *entry);
 int _findclose(intptr_t search);
 
 FILE *SimFopen(const char *path, const char *mode);
+// _fsopen: as fopen, and an open that denies writers fails while the file is open for writing.
+#define _SH_DENYRW 0x10
+#define _SH_DENYWR 0x20
+#define _SH_DENYNO 0x40
+FILE *SimFsopen(const char *path, const char *mode, int shareFlag);
 size_t SimFread(void *buffer, size_t size, size_t count, FILE *file);
 size_t SimFwrite(const void *buffer, size_t size, size_t count, FILE *file);
 int SimFflush(FILE *file);

@@ -88,6 +88,7 @@ struct DeviceInfoSet {
 struct FileHandle {
     int descriptor = -1;
     std::string name; // as the program named it
+    bool writing = false;
 };
 
 // A named mutex: a lock file in the machine folder that every process of the machine shares.

@@ -75,6 +75,22 @@ BOOL CreateNew(const char *name, DWORD count) {
     return CloseHandle(file) && ok;
 }
 
+// While a file is open for writing, an open that denies writers fails (EACCES) and one that
+// shares succeeds.
+BOOL DenyWriters() {
+    FILE *writer = fopen("held.jpg", "wb");
+    FILE *denying = _fsopen("held.jpg", "rb", _SH_DENYWR);
+    int error = errno;
+    FILE *sharing = _fsopen("held.jpg", "rb", _SH_DENYNO);
+    BOOL ok = writer && !denying && error == EACCES && sharing;
+    FILE *opened[] = {writer, denying, sharing};
+    for (FILE *file : opened)
+        if (file)
+            fclose(file);
+    DeleteFileA("held.jpg");
+    return ok;
+}
+
 // Takes and gives back a named mutex; then gives it back once more than taken.
 BOOL MutexTurn(bool releaseTwice) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\VellumTransitBehaviour");
@@ -117,6 +133,7 @@ const struct {
     {"CopyFileA no-replace, other case", CALL(CopyFileA("target.jpg", "COPIED.JPG", TRUE)), 0},
     {"CopyFileA no-replace, taken", CALL(CopyFileA("target.jpg", "Copied.jpg", TRUE)),
      ERROR_FILE_EXISTS},
+    {"_fsopen denying writers", CALL(DenyWriters()), 0},
     {"a mutex's turn", CALL(MutexTurn(false)), 0},
     {"ReleaseMutex not owned", CALL(MutexTurn(true)), ERROR_NOT_OWNER},
     {"DeleteFileA", CALL(DeleteFileA("target.jpg")), 0},

@@ -167,8 +167,11 @@ TEST_F(Conversion, APlantedLinkIsNeverWrittenThrough) {
 // A listing that fails before its end, or finds no memory to grow, converts nothing: pages
 // taken from part of it would come out of order.
 TEST_F(Conversion, AListingCutShortConvertsNothing) {
-    const char *cases[][2] = {
-        {"_findnext", "1"}, {"_findnext", "2"}, {"_findnext", "5"}, {"realloc", "1"}};
+    const char *cases[][2] = {{"_findfirst", "1"},
+                              {"_findnext", "1"},
+                              {"_findnext", "2"},
+                              {"_findnext", "5"},
+                              {"realloc", "1"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c[0]) + " " + c[1]);
         Load();

@@ -80,6 +80,17 @@ TEST_F(JpegIntake, EachKindOfSpooledFile) {
         WritePdfDocument(document, nullptr, nullptr);
         EXPECT_EQ(simwin::HeldNow().Total(), 0); // the block released, the file closed
     }
+
+    // A page still being written is not read cut short: it waits whole for a later run.
+    Load();
+    WriteFile("C:\\1.jpg", colour.substr(0, 3000));
+    FILE *writer = SimFopen("1.jpg", "ab");
+    PdfDocument *document = CreatePdfDocument(8.5, 11.0);
+    EXPECT_EQ(
+        CaptureStdout([&] { EXPECT_EQ(AddJpegFileAsPage("1.jpg", 3000, document), PAGE_REFUSED); }),
+        readNone);
+    SimFclose(writer);
+    WritePdfDocument(document, nullptr, nullptr);
 }
 
 } // namespace

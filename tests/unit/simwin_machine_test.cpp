@@ -39,6 +39,8 @@ TEST_F(Simwin, MistakesInMachineIniNameTheirLine) {
         {"[faults]\nDeleteFile = 1\n", "machine.ini:2: unknown key"},
         {"[faults]\nfrobnicate = 1\n", "machine.ini:2: unknown key"},
         {"[faults]\nCopyFileA = 1:0x100000000\n", "machine.ini:2: "},
+        {"[faults]\nCopyFileA = 1:0\n", "machine.ini:2: "},       // success: no fault
+        {"[faults]\nIStream::Commit = 1:1\n", "machine.ini:2: "}, // S_FALSE succeeds
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
