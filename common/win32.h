@@ -21,6 +21,7 @@
 #include <winternl.h>
 #include <io.h>
 #include <share.h>
+#include <sddl.h>
 #include <objbase.h>
 #include <propidl.h>
 #include <propkeydef.h>

@@ -14,6 +14,10 @@ namespace {
 // different sessions (a service's and a user's) take turns too; there is one spool folder per
 // Windows installation.
 const char kRunMutexName[] = "Global\\VellumTransit.Spool";
+// Every account may wait for the turn and hand it back, and nothing more: runs of different
+// accounts (a service's, each printing user's) must be able to wait for one another. A mutex
+// of the default security would refuse every account but its creator's.
+const char kRunMutexSecurity[] = "D:(A;;0x00100001;;;WD)"; // SYNCHRONIZE | MUTEX_MODIFY_STATE
 const DWORD kRunWaitMilliseconds = 10 * 60 * 1000;
 
 // Holds the run's mutex handle, and its ownership once granted, until the run ends.
@@ -32,7 +36,13 @@ struct RunTurn {
 
 int RunVellumTransit() {
     RunTurn turn;
-    turn.mutex = CreateMutexA(nullptr, FALSE, kRunMutexName);
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    // Without the descriptor (no memory for it) the default security still serves one account.
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(kRunMutexSecurity, SDDL_REVISION_1,
+                                                         &security.lpSecurityDescriptor, nullptr);
+    turn.mutex = CreateMutexExA(security.lpSecurityDescriptor ? &security : nullptr, kRunMutexName,
+                                0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    LocalFree(security.lpSecurityDescriptor);
     if (turn.mutex) {
         // Abandoned: a run died holding it. Whatever it left (a partial file, pages, a waiting
         // PDF) is in a state that the next run handles, so this one goes on.

@@ -1,5 +1,5 @@
 // simwin's ordinary file handles (CreateFileA, WriteFile, FlushFileBuffers) and named mutexes
-// (CreateMutexA, WaitForSingleObject, ReleaseMutex). A mutex is a lock file in the machine
+// (CreateMutexExA, WaitForSingleObject, ReleaseMutex). A mutex is a lock file in the machine
 // folder under flock, so that separate processes on one machine folder exclude each other as
 // processes on one Windows machine would; the kernel drops the lock when its holder dies.
 #include "simwin/simwin_internal.h"
@@ -165,14 +165,35 @@ BOOL FlushFileBuffers(HANDLE file) {
     return ok;
 }
 
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
-    (void)security;
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR *descriptor,
+                                                          ULONG *size) {
     std::string mode;
-    bool injected = Enter("CreateMutexA", &mode);
+    if (Enter("ConvertStringSecurityDescriptorToSecurityDescriptorA", &mode))
+        return Fail(FaultError(mode, ERROR_NOT_ENOUGH_MEMORY));
+    if (!text || !descriptor || revision != SDDL_REVISION_1 || strncmp(text, "D:", 2) != 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    size_t length = strlen(text) + 1;
+    *descriptor = LocalAlloc(0, length);
+    if (!*descriptor)
+        return FALSE;
+    memcpy(*descriptor, text, length);
+    if (size)
+        *size = (ULONG)length;
+    return TRUE;
+}
+
+// One machine has one account, so a descriptor changes nothing here; the access asked for
+// decides what the handle may do, as it does on Windows.
+HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES security, LPCSTR name, DWORD flags, DWORD access) {
+    std::string mode;
+    bool injected = Enter("CreateMutexExA", &mode);
     HANDLE handle = nullptr;
     if (injected)
         SetLastError(FaultError(mode, ERROR_ACCESS_DENIED));
-    else if (!name || !*name || initialOwner)
+    else if (security && (security->nLength != sizeof *security || !security->lpSecurityDescriptor))
+        SetLastError(ERROR_INVALID_PARAMETER);
+    else if (!name || !*name || flags != 0)
         SetLastError(ERROR_NOT_SUPPORTED); // the program names its mutex and waits for it
     else {
         std::string folder = Current().folder + "/mutex", file = name;
@@ -184,11 +205,11 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR na
             SetLastError(ERROR_ACCESS_DENIED);
         else {
             handle = simwin::NewHandleValue();
-            Current().mutexHandles[handle] = simwin::MutexHandle{descriptor, name, 0};
+            Current().mutexHandles[handle] = simwin::MutexHandle{descriptor, name, access, 0};
             SetLastError(ERROR_SUCCESS);
         }
     }
-    Event(std::string("CreateMutexA ") + (name ? name : "(null)") + " " +
+    Event(std::string("CreateMutexExA ") + (name ? name : "(null)") + " " +
           Result(handle != nullptr));
     return handle;
 }
@@ -211,6 +232,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         result = WAIT_TIMEOUT;
     else if (injected)
         SetLastError(FaultError(mode, ERROR_INVALID_HANDLE)), result = WAIT_FAILED;
+    else if (!(mutex.access & SYNCHRONIZE))
+        SetLastError(ERROR_ACCESS_DENIED), result = WAIT_FAILED;
     else if (mutex.owned == 0) {
         auto start = std::chrono::steady_clock::now();
         while (flock(mutex.descriptor, LOCK_EX | LOCK_NB) != 0) {
@@ -257,6 +280,8 @@ BOOL ReleaseMutex(HANDLE handle) {
     BOOL ok = TRUE;
     if (injected)
         ok = Fail(FaultError(mode, ERROR_NOT_OWNER));
+    else if (!(mutex.access & MUTEX_MODIFY_STATE))
+        ok = Fail(ERROR_ACCESS_DENIED);
     else if (mutex.owned == 0)
         ok = Fail(ERROR_NOT_OWNER);
     else if (--mutex.owned == 0) {

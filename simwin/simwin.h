@@ -56,7 +56,12 @@ inline bool operator==(const GUID &a, const GUID &b) {
 }
 typedef const GUID *LPCGUID;
 
-struct SECURITY_ATTRIBUTES;
+typedef void *PSECURITY_DESCRIPTOR;
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
 typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 struct OVERLAPPED;
 typedef OVERLAPPED *LPOVERLAPPED;
@@ -132,7 +137,14 @@ void Sleep(DWORD milliseconds);
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+#define SYNCHRONIZE 0x00100000u
+#define MUTEX_MODIFY_STATE 0x0001u
+#define SDDL_REVISION_1 1u
+HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES security, LPCSTR name, DWORD flags, DWORD access);
+// The descriptor is a LocalAlloc block, released with LocalFree; simwin keeps the text.
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR *descriptor,
+                                                          ULONG *size);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL ReleaseMutex(HANDLE mutex);
 HLOCAL LocalAlloc(UINT flags, size_t bytes);

@@ -95,7 +95,8 @@ struct FileHandle {
 struct MutexHandle {
     int descriptor = -1;
     std::string name;
-    int owned = 0; // how often this handle's owner has acquired it without releasing it
+    DWORD access = 0; // SYNCHRONIZE to wait, MUTEX_MODIFY_STATE to release
+    int owned = 0;    // how often this handle's owner has acquired it without releasing it
 };
 
 // One planned failure of an operation's nth call.

@@ -39,7 +39,7 @@ struct Held {
     int deviceInfoSets = 0; // SetupDiGetClassDevsA sets
     int volumeSearches = 0; // FindFirstVolumeA searches
     int fileHandles = 0;    // CreateFileA handles on ordinary files
-    int mutexHandles = 0;   // CreateMutexA handles
+    int mutexHandles = 0;   // CreateMutexExA handles
 
     // COM, for the portable devices.
     int comReferences = 0;      // interface references not released

@@ -93,7 +93,13 @@ BOOL DenyWriters() {
 
 // Takes and gives back a named mutex; then gives it back once more than taken.
 BOOL MutexTurn(bool releaseTwice) {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\VellumTransitBehaviour");
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:(A;;0x00100001;;;WD)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
+        return FALSE;
+    HANDLE mutex = CreateMutexExA(&security, "Global\\VellumTransitBehaviour", 0,
+                                  SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    LocalFree(security.lpSecurityDescriptor);
     if (!mutex)
         return FALSE;
     BOOL ok = WaitForSingleObject(mutex, 1000) == WAIT_OBJECT_0 && ReleaseMutex(mutex);
