@@ -226,6 +226,11 @@ HRESULT Open(LPCWSTR id, OpenDevice *open) {
             client.object->SetUnsignedIntegerValue(WPD_CLIENT_MINOR_VERSION, kClientMinorVersion);
     if (SUCCEEDED(result))
         result = client.object->SetUnsignedIntegerValue(WPD_CLIENT_REVISION, kClientRevision);
+    // Some drivers work only when they may impersonate the client; without this the device
+    // assumes identification alone.
+    if (SUCCEEDED(result))
+        result = client.object->SetUnsignedIntegerValue(WPD_CLIENT_SECURITY_QUALITY_OF_SERVICE,
+                                                        SECURITY_IMPERSONATION);
     if (FAILED(result))
         return TraceFailure("client information", result);
     result = CoCreateInstance(CLSID_PortableDeviceFTM, nullptr, CLSCTX_INPROC_SERVER,
@@ -422,11 +427,41 @@ HRESULT WritePieces(IStream *stream, LocalFile *local, ULONGLONG size, DWORD pie
     return S_OK;
 }
 
+// The search of a folder for the object of one name.
+struct NamedObject {
+    const char *name;
+    HeldId *id;
+    bool outOfMemory;
+};
+
+bool VisitNamedObject(void *context, LPCWSTR id, IPortableDeviceValues *values) {
+    NamedObject *search = static_cast<NamedObject *>(context);
+    TaskText name;
+    if (FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name.text)) ||
+        !SameName(name.text, search->name))
+        return true;
+    search->outOfMemory = !HoldId(id, search->id);
+    return false;
+}
+
+// Finds the object of name in folder (its identifier into *id); E_FAIL when there is none.
+HRESULT FindObjectByName(const OpenDevice &open, LPCWSTR folder, const char *name, HeldId *id) {
+    const PROPERTYKEY *const nameKey[] = {&WPD_OBJECT_ORIGINAL_FILE_NAME};
+    ComRelease<IPortableDeviceKeyCollection> keys;
+    HRESULT result = CreateKeys(nameKey, 1, &keys.object);
+    NamedObject search = {name, id, false};
+    if (SUCCEEDED(result))
+        result = VisitChildren(open, folder, keys.object, VisitNamedObject, &search);
+    if (SUCCEEDED(result) && !id->text)
+        result = search.outOfMemory ? E_OUTOFMEMORY : E_FAIL;
+    return result;
+}
+
 // Creates the new object in folder under name with the local file's bytes and commits it;
 // *newId gets its identifier. Before the commit every failure reverts the stream, so that no
 // partial object is left on the device.
 HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const char *fileName,
-                 ULONGLONG *size, TaskText *newId) {
+                 ULONGLONG *size, HeldId *newId) {
     _finddata_t entry;
     intptr_t search = _findfirst(fileName, &entry);
     if (search == -1)
@@ -480,12 +515,21 @@ HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const
         return result;
     }
     ComRelease<IPortableDeviceDataStream> data;
+    TaskText id;
     result = stream.object->QueryInterface(IID_IPortableDeviceDataStream,
                                            reinterpret_cast<void **>(&data.object));
     if (SUCCEEDED(result))
-        result = data.object->GetObjectID(&newId->text);
-    if (FAILED(result))
-        return TraceFailure("IPortableDeviceDataStream::GetObjectID", result);
+        result = data.object->GetObjectID(&id.text);
+    if (SUCCEEDED(result) && !HoldId(id.text, newId))
+        result = E_OUTOFMEMORY;
+    if (FAILED(result)) {
+        // The object is on the device all the same: find it by its name, so that it is checked
+        // (or removed) rather than left beside the next run's copy.
+        TraceFailure("IPortableDeviceDataStream::GetObjectID", result);
+        HRESULT found = FindObjectByName(open, folder, name, newId);
+        if (FAILED(found))
+            return TraceFailure("finding the new object", result);
+    }
     return S_OK;
 }
 
@@ -539,7 +583,7 @@ int DeliverToDevice(LPCWSTR id, const char *name, const char *fileName) {
     HeldId folder;
     char deliveredName[kNameSize];
     ULONGLONG size = 0;
-    TaskText newId;
+    HeldId newId;
     HRESULT result = Open(id, &open);
     if (SUCCEEDED(result))
         result = FindDocumentsFolder(open, &folder);

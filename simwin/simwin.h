@@ -137,6 +137,7 @@ void Sleep(DWORD milliseconds);
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);
+#define SECURITY_IMPERSONATION 0x00020000u // SecurityImpersonation << 16
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_MODIFY_STATE 0x0001u
 #define SDDL_REVISION_1 1u
