@@ -293,20 +293,22 @@ bool HasContentType(IPortableDeviceValues *values, const GUID &kind) {
     return SUCCEEDED(values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &type)) && type == kind;
 }
 
-// The search of one storage's root for the documents folder.
-struct DocumentsSearch {
-    HeldId *folder;
+// The search of a folder for the object of one name (of one content type, when kind is set).
+struct NamedObject {
+    const char *name;
+    const GUID *kind;
+    HeldId *id;
     bool outOfMemory;
 };
 
-bool VisitStorageRootChild(void *context, LPCWSTR id, IPortableDeviceValues *values) {
-    DocumentsSearch *search = static_cast<DocumentsSearch *>(context);
+bool VisitNamedObject(void *context, LPCWSTR id, IPortableDeviceValues *values) {
+    NamedObject *search = static_cast<NamedObject *>(context);
     TaskText name;
-    if (!HasContentType(values, WPD_CONTENT_TYPE_FOLDER) ||
+    if ((search->kind && !HasContentType(values, *search->kind)) ||
         FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name.text)) ||
-        !SameName(name.text, kDocumentsFolder))
+        !SameName(name.text, search->name))
         return true;
-    search->outOfMemory = !HoldId(id, search->folder);
+    search->outOfMemory = !HoldId(id, search->id);
     return false;
 }
 
@@ -329,8 +331,8 @@ bool VisitDeviceChild(void *context, LPCWSTR id, IPortableDeviceValues *values) 
     char console[kConsoleTextSize];
     values->GetStringValue(WPD_OBJECT_NAME, &name.text);
     ToConsoleText(name.text, console, sizeof console);
-    DocumentsSearch search = {walk->folder, false};
-    walk->failure = VisitChildren(*walk->open, id, walk->rootKeys, VisitStorageRootChild, &search);
+    NamedObject search = {kDocumentsFolder, &WPD_CONTENT_TYPE_FOLDER, walk->folder, false};
+    walk->failure = VisitChildren(*walk->open, id, walk->rootKeys, VisitNamedObject, &search);
     if (SUCCEEDED(walk->failure) && search.outOfMemory)
         walk->failure = E_OUTOFMEMORY;
     bool found = walk->folder->text != nullptr;
@@ -427,29 +429,12 @@ HRESULT WritePieces(IStream *stream, LocalFile *local, ULONGLONG size, DWORD pie
     return S_OK;
 }
 
-// The search of a folder for the object of one name.
-struct NamedObject {
-    const char *name;
-    HeldId *id;
-    bool outOfMemory;
-};
-
-bool VisitNamedObject(void *context, LPCWSTR id, IPortableDeviceValues *values) {
-    NamedObject *search = static_cast<NamedObject *>(context);
-    TaskText name;
-    if (FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name.text)) ||
-        !SameName(name.text, search->name))
-        return true;
-    search->outOfMemory = !HoldId(id, search->id);
-    return false;
-}
-
 // Finds the object of name in folder (its identifier into *id); E_FAIL when there is none.
 HRESULT FindObjectByName(const OpenDevice &open, LPCWSTR folder, const char *name, HeldId *id) {
     const PROPERTYKEY *const nameKey[] = {&WPD_OBJECT_ORIGINAL_FILE_NAME};
     ComRelease<IPortableDeviceKeyCollection> keys;
     HRESULT result = CreateKeys(nameKey, 1, &keys.object);
-    NamedObject search = {name, id, false};
+    NamedObject search = {name, nullptr, id, false};
     if (SUCCEEDED(result))
         result = VisitChildren(open, folder, keys.object, VisitNamedObject, &search);
     if (SUCCEEDED(result) && !id->text)
