@@ -30,13 +30,7 @@ struct Value {
 class Values : public ComObject<IPortableDeviceValues> {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!(riid == IID_IUnknown || riid == IID_IPortableDeviceValues)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = this;
-        return S_OK;
+        return simwin::QueryOne(this, riid, IID_IPortableDeviceValues, object);
     }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD *count) override {
         *count = (DWORD)entries.size();
@@ -266,13 +260,7 @@ class Values : public ComObject<IPortableDeviceValues> {
 class KeyCollection : public ComObject<IPortableDeviceKeyCollection> {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!(riid == IID_IUnknown || riid == IID_IPortableDeviceKeyCollection)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = this;
-        return S_OK;
+        return simwin::QueryOne(this, riid, IID_IPortableDeviceKeyCollection, object);
     }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD *count) override {
         *count = (DWORD)keys.size();
@@ -309,13 +297,7 @@ class KeyCollection : public ComObject<IPortableDeviceKeyCollection> {
 class PropVariantCollection : public ComObject<IPortableDevicePropVariantCollection> {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-        if (!(riid == IID_IUnknown || riid == IID_IPortableDevicePropVariantCollection)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = this;
-        return S_OK;
+        return simwin::QueryOne(this, riid, IID_IPortableDevicePropVariantCollection, object);
     }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD *count) override {
         *count = (DWORD)texts.size();

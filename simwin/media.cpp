@@ -21,6 +21,7 @@ using simwin::ComObject;
 using simwin::HresultText;
 using simwin::Media;
 using simwin::MediaDevice;
+using simwin::QueryOne;
 
 namespace {
 
@@ -165,17 +166,6 @@ HRESULT NewObject(IUnknown *made, REFIID riid, void **object) {
     HRESULT result = made->QueryInterface(riid, object);
     made->Release();
     return result;
-}
-
-// QueryInterface for an object of one interface (and IUnknown).
-template <typename Self> HRESULT QueryOne(Self *self, REFIID riid, REFIID own, void **object) {
-    if (!(riid == IID_IUnknown || riid == own)) {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    self->AddRef();
-    *object = self;
-    return S_OK;
 }
 
 class Enumeration : public ComObject<IEnumPortableDeviceObjectIDs> {

@@ -64,6 +64,17 @@ template <typename Interface> class ComObject : public Interface {
     ULONG references = 1;
 };
 
+// QueryInterface for an object of one interface (and IUnknown).
+template <typename Self> HRESULT QueryOne(Self *self, REFIID riid, REFIID own, void **object) {
+    if (!(riid == IID_IUnknown || riid == own)) {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    self->AddRef();
+    *object = self;
+    return S_OK;
+}
+
 // New objects of the classes that CoCreateInstance makes, each with one reference.
 IUnknown *NewPortableDeviceManager();
 IUnknown *NewPortableDevice();
