@@ -10,3 +10,7 @@ enum { kDeliveredNameLast = 999 };
 // Writes the candidate name number (1 for "VellumTransit.pdf", 2 to kDeliveredNameLast for
 // "VellumTransit (N).pdf") into buffer. 1 when it fits, else 0 with buffer emptied.
 int FormatDeliveredName(int number, char *buffer, size_t size);
+
+// The number of a delivered name, letters in any case ("vellumtransit (3).PDF" is 3); 0 for
+// any other name.
+int ParseDeliveredName(const char *name);

@@ -52,7 +52,8 @@ TEST_F(Conversion, AWaitingPdfHoldsBackAllConversion) {
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pdf", Name(1)}));
 
     // Even when the check misses it, a waiting PDF is never replaced: its pages are in it only.
-    simwin::SetFault("fopen", simwin::CallCounts()["fopen"] + 1, "");
+    // (The check is a run's third open: the two page records are looked for first.)
+    simwin::SetFault("fopen", simwin::CallCounts()["fopen"] + 3, "");
     EXPECT_EQ(Run(), Added(1) + "=> Generating PDF File...Done\nCould not write PDF.\n");
     EXPECT_EQ(ReadFile(kPdf), "%PDF-1.3 waiting");
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pdf", Name(1)}));
@@ -146,8 +147,8 @@ TEST_F(Conversion, APlantedLinkIsNeverWrittenThrough) {
                    : kindText == "dangling" ? symlink((folder + "/nowhere").c_str(), link.c_str())
                                             : symlink(target.c_str(), link.c_str());
         ASSERT_EQ(made, 0);
-        if (kindText == "undeletable")
-            simwin::SetFault("DeleteFileA", 1, "5");
+        for (int refusal = 1; kindText == "undeletable" && refusal <= 11; ++refusal)
+            simwin::SetFault("DeleteFileA", refusal, "5"); // refused, and on every retry
         std::string transcript = Run();
         EXPECT_EQ(ReadHostFile(target), "not yours");
         EXPECT_EQ(Exists(partial), kindText == "undeletable"); // never followed, though

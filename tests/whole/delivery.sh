@@ -23,7 +23,8 @@ judge_pdf "$pdf" "$job" VellumTransit1.jpg VellumTransit2.jpg
 holds "$SPOOL"
 events_in_order 'MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok' \
     'DeleteFileA VellumTransit1.jpg ok' 'DeleteFileA VellumTransit2.jpg ok' \
-    'CopyFileA VellumTransit.pdf E:\documents\VellumTransit.pdf ok' \
+    'CopyFileA VellumTransit.pdf E:\documents\VellumTransit.pdf.partial ok' \
+    'MoveFileExA E:\documents\VellumTransit.pdf.partial E:\documents\VellumTransit.pdf ok' \
     'CreateFileA \\.\E: GENERIC_READ|GENERIC_WRITE ok' \
     'DeviceIoControl FSCTL_LOCK_VOLUME \\.\E: ok' \
     'DeviceIoControl FSCTL_DISMOUNT_VOLUME \\.\E: ok' \

@@ -42,7 +42,7 @@ check_eq "the first run wrote the PDF on the disk" "Written PDF $size/$size." \
     "$(grep '^Written PDF' "$MACHINE.first")"
 check_eq "the second run found it waiting" "Kindle must be plugged in!" "$(cat "$MACHINE.second")"
 check "the second run waited its turn" grep -qF "$lock after waiting ok" "$MACHINE/events.log"
-check_eq "the second run converted nothing" 1 "$(grep -c '^MoveFileExA' "$MACHINE/events.log")"
+check_eq "the second run converted nothing" 1 "$(grep -c '^MoveFileExA VellumTransit.pdf.partial' "$MACHINE/events.log")"
 pages_accounted_for "$job"/*.jpg "$SCRATCH"/VellumTransit-second-*.jpg
 
 new_machine killed
