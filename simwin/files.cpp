@@ -83,8 +83,9 @@ std::string Outcome(BOOL ok) {
     return ok ? "ok" : "fail " + std::to_string(Current().lastError);
 }
 
-// Copies one host file to another; false when a read or write fails.
-bool CopyHostFile(const std::string &from, const std::string &to) {
+// Copies one host file to another, at most limit bytes of it; false when a read or write fails.
+bool CopyHostFile(const std::string &from, const std::string &to,
+                  unsigned long long limit = ~0ull) {
     FILE *in = ::fopen(from.c_str(), "rb");
     if (!in)
         return false;
@@ -96,8 +97,11 @@ bool CopyHostFile(const std::string &from, const std::string &to) {
     char buffer[1 << 16];
     size_t got;
     bool ok = true;
-    while (ok && (got = ::fread(buffer, 1, sizeof buffer, in)) > 0)
+    while (ok && limit > 0 &&
+           (got = ::fread(buffer, 1, limit < sizeof buffer ? limit : sizeof buffer, in)) > 0) {
         ok = ::fwrite(buffer, 1, got, out) == got;
+        limit -= got;
+    }
     ok = !::ferror(in) && ok;
     ::fclose(in);
     return ::fclose(out) == 0 && ok;
@@ -182,7 +186,13 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     simwin::Drive *drive = nullptr;
     if (to && simwin::AbsolutePath(to, &absoluteTarget))
         drive = simwin::FindDrive(absoluteTarget[0]);
-    if (Enter("CopyFileA", &mode))
+    bool injected = Enter("CopyFileA", &mode);
+    if (injected && mode == "crash_half" && Resolve(from, &source) && Resolve(to, &target) &&
+        StatPath(source, &info)) {
+        CopyHostFile(source, target, (unsigned long long)info.st_size / 2); // a copy cut short
+        simwin::Crash("CopyFileA");
+    }
+    if (injected)
         SetLastError(FaultError(mode, ERROR_ACCESS_DENIED));
     else if (!Resolve(from, &source) || !IsFile(source))
         SetLastError(ERROR_FILE_NOT_FOUND);

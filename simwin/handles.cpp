@@ -132,8 +132,10 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, LPDWORD written,
                                                          : ERROR_INVALID_PARAMETER);
     if (!buffer && count > 0)
         return Fail(ERROR_INVALID_USER_BUFFER);
-    // A planned fault writes nothing, or half when it is "short" (a full disk part way through).
-    size_t wanted = injected ? (mode == "short" ? count / 2 : 0) : count;
+    // A planned fault writes nothing, or half when it is "short" (a full disk part way through)
+    // or a crash part way through.
+    bool half = mode == "short" || mode == "crash_half";
+    size_t wanted = injected ? (half ? count / 2 : 0) : count;
     size_t done = 0;
     const char *bytes = static_cast<const char *>(buffer);
     while (done < wanted) {
@@ -142,6 +144,8 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, LPDWORD written,
             break;
         done += (size_t)step;
     }
+    if (mode == "crash_half")
+        simwin::Crash("WriteFile");
     BOOL ok = !injected && done == count;
     if (!ok)
         SetLastError(injected ? FaultError(mode, ERROR_DISK_FULL) : ErrorOf(errno));

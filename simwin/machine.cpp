@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <dirent.h>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -299,7 +300,12 @@ bool SetMachineKey(Machine *machine, const std::string &key, const std::string &
     return false;
 }
 
-// "1, 3:short, 5:21": the calls to fail and how.
+// The operations that write bytes, where a crash can leave half of them written.
+bool WritesBytes(const std::string &operation) {
+    return operation == "WriteFile" || operation == "CopyFileA" || operation == "IStream::Write";
+}
+
+// "1, 3:short, 5:21, 7:crash": the calls to fail and how.
 bool SetFaultKey(Machine *machine, const std::string &operation, const std::string &value) {
     if (!IsOperation(operation))
         return false;
@@ -317,9 +323,12 @@ bool SetFaultKey(Machine *machine, const std::string &operation, const std::stri
         if (colon != std::string::npos) {
             fault.mode = Trim(item.substr(colon + 1));
             // An error code or a failing HRESULT, in 32 bits: a code that means success would
-            // fail nothing.
+            // fail nothing. A crash ends the process at the call; a crash that first writes half
+            // the bytes only on the calls that write bytes.
             unsigned long long code;
-            if (fault.mode != "short" &&
+            if (fault.mode == "crash_half" && !WritesBytes(operation))
+                return false;
+            if (fault.mode != "short" && fault.mode != "crash" && fault.mode != "crash_half" &&
                 (!ParseNumber(fault.mode, &code) || code == 0 || code > 0xFFFFFFFFull ||
                  (IsMediaOperation(operation) && code < 0x80000000ull)))
                 return false;
@@ -459,6 +468,29 @@ void AppendToFile(const std::string &path, const std::string &text) {
 
 } // namespace
 
+// At the end of a run of the host build: one line per kind of thing the program still holds,
+// to events.log and stderr, so that whole runs catch a leak. The exit code stays as it was.
+void ReportHeldAtExit() {
+    if (!gMachine)
+        return;
+    Held held = HeldNow();
+    const std::pair<int, const char *> kinds[] = {
+        {held.heapBlocks, "heap blocks"},         {held.files, "open files"},
+        {held.findHandles, "listings"},           {held.volumeHandles, "volume handles"},
+        {held.deviceHandles, "device handles"},   {held.deviceInfoSets, "device information sets"},
+        {held.volumeSearches, "volume searches"}, {held.fileHandles, "file handles"},
+        {held.mutexHandles, "mutex handles"},     {held.comReferences, "COM references"},
+        {held.taskMemory, "COM memory blocks"},   {held.comInitialisations, "COM initialisations"},
+    };
+    for (const auto &kind : kinds) {
+        if (kind.first == 0)
+            continue;
+        std::string line = "held at exit: " + std::to_string(kind.first) + " " + kind.second;
+        Event(line);
+        fprintf(stderr, "simwin: %s\n", line.c_str());
+    }
+}
+
 Machine &Current() {
     if (!gMachine) {
         const char *folder = getenv("VELLUMTRANSIT_MACHINE");
@@ -471,6 +503,7 @@ Machine &Current() {
             fprintf(stderr, "simwin: %s\n", error.c_str());
             exit(2);
         }
+        atexit(ReportHeldAtExit); // a program's machine, not a test's: its run ends with exit
     }
     return *gMachine;
 }
@@ -488,12 +521,21 @@ bool Enter(const char *operation, std::string *mode) {
         return false;
     for (const Fault &fault : found->second) {
         if (fault.nth == call) {
+            if (fault.mode == "crash")
+                Crash(operation);
             if (mode)
                 *mode = fault.mode;
             return true;
         }
     }
     return false;
+}
+
+void Crash(const std::string &operation) {
+    Event("crash at " + operation);
+    // As a kill would: no buffer is flushed, nothing is released, a held mutex is abandoned.
+    raise(SIGKILL);
+    abort(); // not reached
 }
 
 DWORD FaultError(const std::string &mode, DWORD fallback) {

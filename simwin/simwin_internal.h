@@ -102,7 +102,7 @@ struct MutexHandle {
 // One planned failure of an operation's nth call.
 struct Fault {
     int nth = 0;
-    std::string mode; // "", "short", or a Win32 error code in decimal
+    std::string mode; // "", "short", "crash", "crash_half", or an error code
 };
 
 struct MediaState; // portable devices and COM: simwin/media_internal.h
@@ -145,6 +145,9 @@ Machine &Current();
 
 // Counts a call of operation and says whether it is to fail; *mode gets the fault's mode.
 bool Enter(const char *operation, std::string *mode = nullptr);
+
+// Ends the process at a call, as a kill would: "crash at OPERATION" in the events, then SIGKILL.
+[[noreturn]] void Crash(const std::string &operation);
 
 // The Win32 error code of an injected fault: the mode's number, or fallback.
 DWORD FaultError(const std::string &mode, DWORD fallback);

@@ -25,8 +25,9 @@ std::string TraceText();
 std::map<std::string, int> CallCounts();
 
 // Fails the nth call (counted from 1) of operation from now on, as a [faults] line would;
-// mode is "" for the operation's ordinary failure, "short" for a half-done read or write, or
-// a Win32 error code in decimal.
+// mode is "" for the operation's ordinary failure, "short" for a half-done read or write, a
+// Win32 error code in decimal, or "crash" ("crash_half": half the bytes written first) to end
+// the process there as a kill would.
 void SetFault(const std::string &operation, int nth, const std::string &mode);
 
 // What the program still holds.

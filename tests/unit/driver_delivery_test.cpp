@@ -1,6 +1,6 @@
 // Whole runs in-process: conversion and delivery on machines with and without an e-reader, and
 // the fault sweep over the road of one print job.
-#include "tests/support/machine.h"
+#include "tests/support/runs.h"
 
 #include <fstream>
 
@@ -10,20 +10,14 @@ namespace {
 
 const std::string kPdf = std::string(kSpool) + "\\VellumTransit.pdf";
 
-// An e-reader at E:; driveKeys go into its drive section.
 std::string Ereader(const std::string &driveKeys = "") {
-    return "[drive E]\ntype = removable\nvendor = Kindle\nbus_type = 7\ndevice_number = 1\n" +
-           driveKeys +
-           "[interface reader]\npath = \\\\?\\usbstor#disk&ven_r#1#{53f56307-b6bf-11d0-94f2-"
-           "00a0c91efb8b}\ndevice_number = 1\ninstance_id = USBSTOR\\DISK&VEN_R\\1\n"
-           "removal_policy = 3\nparent_id = USB\\VID_0AB1&PID_0C22\\1\n";
+    return DriveEreader(driveKeys);
 }
-
 std::string Page(int page) {
-    return SyntheticJpeg(1275, 1650, 3, 100 + page);
+    return JobPage(page);
 }
 std::string PagePath(int page) {
-    return std::string(kSpool) + "\\VellumTransit" + std::to_string(page) + ".jpg";
+    return JobPagePath(page);
 }
 bool Contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -50,12 +44,7 @@ class Delivery : public MachineTest {
         ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error;
         MakeDirectory("E:\\documents");
     }
-    std::string Run() {
-        int code = -1;
-        std::string transcript = CaptureStdout([&] { code = RunVellumTransit(); });
-        EXPECT_EQ(code, 0);
-        return transcript;
-    }
+    std::string Run() { return RunProgram(); }
     // The PDF on the e-reader, read past simwin: once ejected, the drive's media are gone.
     std::string OnDevice(const std::string &name = "VellumTransit.pdf") {
         return ReadHostFile(folder + "/E/documents/" + name);
@@ -199,8 +188,9 @@ TEST_F(Delivery, TheEmptyListingScansNoDrive) {
 
 // The road of one print job with the 1st, 2nd, ... call of every operation failing in turn,
 // one fault per run: each run holds nothing at its end and loses no page: every page is on
-// the e-reader, in a complete waiting PDF, or still in the spool.
-TEST_F(Delivery, NoPageIsLostWhicheverCallFails) {
+// the e-reader, in a complete waiting PDF, or still in the spool. Clean runs then leave every
+// page on the e-reader exactly once, beside the page of a job printed after the fault.
+TEST_F(Delivery, NoPageIsLostOrDoubledWhicheverCallFails) {
     Prepare(Ereader(), 2);
     Run();
     const std::map<std::string, int> calls = simwin::CallCounts();
@@ -211,20 +201,50 @@ TEST_F(Delivery, NoPageIsLostWhicheverCallFails) {
             Prepare(Ereader(), 2);
             simwin::SetFault(call.first, nth, "");
             std::string transcript = Run(), waiting = ReadFile(kPdf), delivered = OnDevice();
-            EXPECT_EQ(simwin::HeldNow().Total(), 0) << transcript;
             for (const std::string &pdf : {waiting, delivered})
-                EXPECT_TRUE(pdf.empty() || pdf.substr(pdf.size() - 7) == "%%EOF\r\n");
+                EXPECT_TRUE(pdf.empty() || IsWholePdf(pdf));
             EXPECT_FALSE(Exists(kPdf + ".partial"));
             for (int i = 1; i <= 2; ++i)
                 EXPECT_TRUE(Contains(delivered, Page(i)) || Contains(waiting, Page(i)) ||
                             Exists(PagePath(i)))
                     << "page " << i << " lost\n"
                     << transcript;
+            WriteFile(PagePath(3), Page(3));
+            for (int run = 0; run < 3 && !List(kSpool).empty(); ++run) {
+                PlugIn(Ereader());
+                Run();
+            }
+            EXPECT_TRUE(List(kSpool).empty());
+            std::map<std::string, std::string> device = HostFiles(folder + "/E/documents");
+            for (int i = 1; i <= 3; ++i) {
+                int copies = 0;
+                for (const auto &file : device)
+                    copies += Occurrences(file.second, Page(i));
+                EXPECT_EQ(copies, 1) << "page " << i << "\n" << transcript;
+            }
         }
     }
     std::cout << "[ sweep    ] " << faults << " faults tried over " << calls.size()
               << " operations\n";
     EXPECT_GT(faults, 50);
+}
+
+// A delete refused for as long as the run lasts (a scanner holding every file): the PDF is
+// delivered but its pages and the PDF stay. The next run deletes the pages, sees the document
+// already on the e-reader, and deletes the PDF without a second copy.
+TEST_F(Delivery, RefusedDeletesDeliverNothingTwice) {
+    Prepare(Ereader(), 2);
+    for (int nth = 1; nth <= 200; ++nth)
+        simwin::SetFault("DeleteFileA", nth, "32");
+    EXPECT_TRUE(Contains(Run(), kDelivered));
+    EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pages", "VellumTransit.pdf",
+                                                      "VellumTransit1.jpg", "VellumTransit2.jpg"}));
+    EXPECT_EQ(simwin::ClockMilliseconds() % 1000, 0u); // ten retries of 100 ms for each delete
+    PlugIn(Ereader());
+    EXPECT_EQ(Run(), "E:\\Output already on Kindle!\nGet drive type...\nE:\\ - Removable\r\n" +
+                         std::string(kEjected));
+    EXPECT_TRUE(List(kSpool).empty());
+    EXPECT_EQ(HostFiles(folder + "/E/documents").size(), 1u); // ejected: past simwin
 }
 
 } // namespace
