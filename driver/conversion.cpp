@@ -19,24 +19,6 @@ const char kListingPattern[] = "VellumTransit*.jpg";
 // "VellumTransit.pdf" in the spool directory is always complete.
 const char kPartialFileName[] = "VellumTransit.pdf.partial";
 
-// One spooled file: its name, size and last-write time as the listing gave them, and what
-// became of it.
-struct SpoolEntry {
-    RecordedPage page;
-    PageIntakeResult outcome;
-};
-
-struct SpoolListing {
-    SpoolEntry *entries;
-    size_t count;
-};
-
-// Releases the listing's block on every way out of the stage.
-struct SpoolListingGuard {
-    SpoolListing *listing;
-    ~SpoolListingGuard() { free(listing->entries); }
-};
-
 int CompareEntries(const void *a, const void *b) {
     return CompareNaturally(static_cast<const SpoolEntry *>(a)->page.name,
                             static_cast<const SpoolEntry *>(b)->page.name);
@@ -54,7 +36,7 @@ void EnterSpoolDirectory() {
 }
 
 // Appends one listed file; false when no memory is left for it.
-bool AddEntry(SpoolListing *listing, size_t *capacity, const _finddata_t &found) {
+bool AddEntry(Spool *listing, size_t *capacity, const _finddata_t &found) {
     if (listing->count == *capacity) {
         size_t grown = *capacity ? *capacity * 2 : 64;
         void *block = realloc(listing->entries, grown * sizeof(SpoolEntry));
@@ -71,13 +53,6 @@ bool AddEntry(SpoolListing *listing, size_t *capacity, const _finddata_t &found)
     return true;
 }
 
-// What became of the listing.
-enum ListingResult {
-    LISTING_WHOLE = 0, // every matching file listed
-    LISTING_EMPTY = 1, // nothing matches
-    LISTING_CUT = 2,   // the listing failed before its end, or no memory was left for it
-};
-
 // Whether a listed file may become a page: not a folder, not a page already inside a PDF, and
 // not a name that Windows cannot give a file (which the page record could not name either).
 bool IsNewPage(const _finddata_t &found, const PageRecord *recorded) {
@@ -90,7 +65,7 @@ bool IsNewPage(const _finddata_t &found, const PageRecord *recorded) {
 
 // Lists the spooled files that may become pages and puts them in page order. A listing that does
 // not reach its end is no listing: pages converted from part of it would come out of order.
-ListingResult ListSpool(SpoolListing *listing, const PageRecord *recorded) {
+ListingResult ListSpool(Spool *listing, const PageRecord *recorded) {
     _finddata_t found;
     size_t capacity = 0;
     intptr_t search = _findfirst(kListingPattern, &found);
@@ -144,8 +119,8 @@ enum StoreResult {
 // name; its record prepared beside it; the PDF renamed into place (the moment its pages count
 // as inside it); the record committed; then the pages deleted. A run killed anywhere in between
 // leaves a state that the next run settles (see page_record.h).
-StoreResult StoreDocument(const unsigned char *bytes, int32_t length, const SpoolListing &listing,
-                          const PageRecord *left) {
+StoreResult StoreDocument(const unsigned char *bytes, int32_t length, const Spool &listing,
+                          PageRecord *left) {
     if (!WritePartialFile(bytes, length))
         return STORE_FAILED;
     RecordedPage *added = static_cast<RecordedPage *>(
@@ -165,12 +140,17 @@ StoreResult StoreDocument(const unsigned char *bytes, int32_t length, const Spoo
         DeleteFileA(kPartialFileName);
         return STORE_FAILED;
     }
-    return CommitPageRecord(&prepared) ? STORE_DONE : STORE_UNSETTLED;
+    if (!CommitPageRecord(&prepared))
+        return STORE_UNSETTLED;
+    ReleasePageRecord(left); // what is left now: the pages of every PDF whose delete was refused
+    *left = prepared;
+    prepared = {nullptr, 0, 0};
+    return STORE_DONE;
 }
 
 // Serialises the document (releasing it) and stores the file.
-StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const SpoolListing &listing,
-                          const PageRecord *left) {
+StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const Spool &listing,
+                          PageRecord *left) {
     int32_t written = 0;
     unsigned char *buffer = static_cast<unsigned char *>(malloc(finalSize));
     if (!buffer) {
@@ -195,49 +175,55 @@ StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const Spool
 
 } // namespace
 
-// Steps of the stage: spool directory, what earlier runs left, waiting PDF, listing, pages,
-// file. A spooled file that became a page is deleted only once the PDF is on disk with the record
-// of its pages; one the intake cannot use is deleted at once; one the builder refused stays for a
-// later run.
-ConversionOutcome RunConversionStage() {
+int OpenSpool(Spool *spool) {
+    *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}};
     EnterSpoolDirectory();
+    if (!SettlePageRecord(&spool->left))
+        return 0;
+    spool->listed = ListSpool(spool, &spool->left);
+    return 1;
+}
 
-    PageRecord left = {nullptr, 0, 0};
-    PageRecordGuard leftGuard = {&left};
-    if (!SettlePageRecord(&left)) {
-        // Which files are pages already inside a PDF cannot be told: nothing may be converted,
-        // and a PDF whose record is not settled must not be delivered.
-        printf("Could not list the spool folder.\n");
-        return CONVERSION_END_RUN;
-    }
+void CloseSpool(Spool *spool) {
+    free(spool->entries);
+    ReleasePageRecord(&spool->left);
+    *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}};
+}
 
+int IsPdfWaiting() {
     FILE *waiting = fopen(kOutputFileName, "rb");
-    if (waiting) {
-        fclose(waiting);
-        return CONVERSION_DELIVER;
-    }
+    if (!waiting)
+        return 0;
+    fclose(waiting);
+    return 1;
+}
 
-    SpoolListing listing = {nullptr, 0};
-    SpoolListingGuard guard = {&listing};
-    ListingResult listed = ListSpool(&listing, &left);
-    if (listed == LISTING_CUT) {
-        // Every page waits for a whole listing; a waiting PDF would have been found above.
+// One round: the next pages of the listing into one document. A spooled file that became a
+// page is deleted only once the PDF is on disk with the record of its pages; one the intake
+// cannot use is deleted at once; one the builder refused stays for a later run. A full document
+// is offered no more pages: they wait for the next round.
+ConversionOutcome ConvertPages(Spool *spool, int firstRound) {
+    if (firstRound && spool->listed == LISTING_CUT) {
+        // Every page waits for a whole listing.
         printf("Could not list the spool folder.\n");
         return CONVERSION_END_RUN;
     }
-    if (listed == LISTING_EMPTY) {
+    if (firstRound && spool->listed == LISTING_EMPTY) {
         printf("%s", kListingPattern);
         printf("\nNo *.jpg files in temp directory!\n");
         return CONVERSION_END_RUN;
     }
+    if (spool->listed != LISTING_WHOLE || spool->next == spool->count)
+        return CONVERSION_END_RUN;
 
     PdfDocument *document = CreatePdfDocument(8.5, 11.0);
     if (!document) {
         printf("Could not write PDF.\n");
-        return CONVERSION_DELIVER;
+        return CONVERSION_END_RUN;
     }
-    for (size_t i = 0; i < listing.count; ++i) {
-        SpoolEntry *entry = &listing.entries[i];
+    size_t first = spool->next;
+    for (; spool->next < spool->count && document->pageCount < kPdfMaxPages; ++spool->next) {
+        SpoolEntry *entry = &spool->entries[spool->next];
         entry->outcome = AddJpegFileAsPage(entry->page.name, entry->page.size, document);
         if (entry->outcome == PAGE_UNUSABLE)
             DeleteFileRetrying(entry->page.name);
@@ -250,6 +236,11 @@ ConversionOutcome RunConversionStage() {
         printf("No pages to write.\n");
         return CONVERSION_END_RUN;
     }
-    StoreResult stored = WriteDocument(document, finalSize, listing, &left);
-    return stored == STORE_UNSETTLED ? CONVERSION_END_RUN : CONVERSION_DELIVER;
+    Spool round = *spool; // this round's pages only go into its record
+    round.entries = spool->entries + first;
+    round.count = spool->next - first;
+    StoreResult stored = WriteDocument(document, finalSize, round, &spool->left);
+    if (stored == STORE_FAILED && IsPdfWaiting())
+        return CONVERSION_DELIVER; // one waited after all (its check failed): it is delivered
+    return stored == STORE_DONE ? CONVERSION_DELIVER : CONVERSION_END_RUN;
 }

@@ -1,15 +1,58 @@
-// The conversion stage of a run: makes the spool directory current, and unless a PDF is
-// already waiting there, turns the spooled JPEGs into "VellumTransit.pdf".
+// The conversion stage of a run: makes the spool directory current, settles what earlier runs
+// left, lists the spooled pages once, and turns them into "VellumTransit.pdf", at most 256
+// pages a round, in page order.
 #pragma once
+
+#include <cstddef>
+
+#include "driver/page_record.h"
+#include "pdf/jpeg_intake.h"
 
 // The file that waits for delivery, relative to the spool directory.
 extern const char kOutputFileName[];
 
-// What the run does after the conversion stage.
-enum ConversionOutcome {
-    CONVERSION_DELIVER = 0, // go on with delivery
-    CONVERSION_END_RUN = 1, // nothing to deliver: the empty listing, or no page could be made
+// What became of the listing of the spool.
+enum ListingResult {
+    LISTING_WHOLE = 0, // every matching file listed
+    LISTING_EMPTY = 1, // nothing matches
+    LISTING_CUT = 2,   // the listing failed before its end, or no memory was left for it
 };
 
-// Runs the conversion stage and reports every file on the console.
-ConversionOutcome RunConversionStage();
+// One spooled file as the listing saw it, and what became of it in this run.
+struct SpoolEntry {
+    RecordedPage page;
+    PageIntakeResult outcome;
+};
+
+// The spool as the run found it: the pages listed when it began, in page order. Pages that
+// arrive while the run works belong to the next run. entries[next] is the first page not yet
+// offered to a document.
+struct Spool {
+    SpoolEntry *entries;
+    size_t count;
+    size_t next;
+    ListingResult listed;
+    PageRecord left; // pages inside a PDF whose delete was refused: never offered again
+};
+
+// What the run does after a conversion round.
+enum ConversionOutcome {
+    CONVERSION_DELIVER = 0, // a PDF waits to be delivered
+    CONVERSION_END_RUN = 1, // nothing to deliver: no page left, or no PDF could be written
+};
+
+// Makes the spool directory current, settles the page record and lists the spool. 0 when what
+// earlier runs left cannot be settled: then nothing may be converted or delivered, and the run
+// ends after saying so. Release the spool with CloseSpool in every case.
+int OpenSpool(Spool *spool);
+
+// Releases what the spool holds.
+void CloseSpool(Spool *spool);
+
+// Whether a PDF waits in the spool directory.
+int IsPdfWaiting();
+
+// Converts the next pages of the listing, until a document holds 256 pages or none are left,
+// and writes the PDF. The first round of a run reports an empty or cut listing; later rounds
+// end quietly when no page is left.
+ConversionOutcome ConvertPages(Spool *spool, int firstRound);

@@ -120,6 +120,17 @@ bool SurveyDocuments(uint32_t localSize, DocumentsFolder *folder) {
     return readable;
 }
 
+// Flushes a copy to the device's disk: the local PDF goes before the drive is removed, so the
+// copy must not wait in the device's cache.
+bool FlushCopy(const char *path) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool flushed = FlushFileBuffers(file) != 0;
+    return CloseHandle(file) && flushed;
+}
+
 // Copies the PDF into the e-reader's documents folder under the first free delivered name:
 // first whole under that name plus ".partial", then renamed without replacing anything, so that
 // a copy cut short never passes for a document and a document not yet read is never lost to the
@@ -143,6 +154,10 @@ CopyResult CopyToEreader() {
         !DocumentsPath(name, kPartialSuffix, partial, sizeof partial) ||
         !CopyFileA(kOutputFileName, partial, TRUE))
         return COPY_FAILED; // no name free (as on a full device), or the copy failed
+    if (!FlushCopy(partial)) {
+        DeleteFileA(partial);
+        return COPY_FAILED;
+    }
     for (; number <= kDeliveredNameLast; ++number) {
         if (folder.taken[number] || !FormatDeliveredName(number, name, sizeof name) ||
             !DocumentsPath(name, "", destination, sizeof destination))
@@ -159,20 +174,28 @@ CopyResult CopyToEreader() {
 
 } // namespace
 
-void RunDeliveryStage() {
-    EreaderRoot[0] = '\0';
-    FindEreaderDrive();
+int DeliverPdf(DeliveryState *state) {
+    if (!state->scanned) {
+        EreaderRoot[0] = '\0';
+        FindEreaderDrive();
+        state->scanned = 1;
+    }
     printf("%s", EreaderRoot);
     CopyResult copied = EreaderRoot[0] != '\0' ? CopyToEreader() : COPY_FAILED;
     if (copied != COPY_FAILED) {
         printf(copied == COPY_DONE ? "Output copied to Kindle!\n" : "Output already on Kindle!\n");
-        SafelyRemoveDrive(EreaderRoot[0]);
-        // Whatever the removal did: the PDF is on the device. A PDF whose delete is refused
+        state->copied = 1;
+        // The copy is on the device's disk, so the PDF may go. One whose delete is refused
         // waits, and the next run finds it already there.
-        DeleteFileRetrying(kOutputFileName);
-        return;
+        return DeleteFileRetrying(kOutputFileName);
     }
     if (EreaderRoot[0] == '\0' && DeliverToMediaEreader(kOutputFileName))
-        return; // no e-reader drive, but one that is only a portable device
+        return 1; // no e-reader drive, but one that is only a portable device
     printf("Kindle must be plugged in!\n");
+    return 0;
+}
+
+void FinishDelivery(DeliveryState *state) {
+    if (state->copied)
+        SafelyRemoveDrive(EreaderRoot[0]); // its outcome is on the console; nothing depends on it
 }

@@ -1,7 +1,18 @@
-// The delivery stage of a run: finds the attached e-reader, copies the waiting PDF into its
-// documents folder (never over a file already there), removes the drive safely and deletes the
-// local PDF. Without an e-reader the PDF keeps waiting in the spool directory for a later run.
+// The delivery stage of a run: finds the attached e-reader once, copies each round's PDF into
+// its documents folder (never over a file already there) and deletes the local PDF; after the
+// last round removes the drive safely. Without an e-reader the PDF keeps waiting in the spool
+// directory for a later run.
 #pragma once
 
-// Runs the delivery stage and reports it on the console.
-void RunDeliveryStage();
+// What delivery knows across the rounds of one run.
+struct DeliveryState {
+    int scanned; // the drive scan has run: EreaderRoot names the e-reader drive, or is empty
+    int copied;  // a PDF reached the e-reader drive: it is removed safely at the end
+};
+
+// Delivers the waiting PDF and reports it on the console. 1 when the delivery completed: the
+// PDF is on the e-reader and the local one is gone.
+int DeliverPdf(DeliveryState *state);
+
+// Ends delivery after the last round: the e-reader drive, if a PDF reached it, is removed safely.
+void FinishDelivery(DeliveryState *state);

@@ -32,6 +32,35 @@ struct RunTurn {
     }
 };
 
+// Releases the spool on every way out.
+struct SpoolGuard {
+    Spool *spool;
+    ~SpoolGuard() { CloseSpool(spool); }
+};
+
+// Delivers a waiting PDF first, then converts and delivers the pages listed when the run began,
+// a PDF of at most 256 pages a round, until none is left or a delivery does not complete (that
+// PDF waits for a later run). At most one PDF is in the spool at any time.
+void RunRounds() {
+    Spool spool;
+    SpoolGuard guard = {&spool};
+    if (!OpenSpool(&spool)) {
+        // Which files are pages already inside a PDF cannot be told: nothing may be converted,
+        // and a PDF whose record is not settled must not be delivered.
+        printf("Could not list the spool folder.\n");
+        return;
+    }
+    DeliveryState delivery = {0, 0};
+    bool waiting = IsPdfWaiting();
+    for (int round = 1;; ++round, waiting = false) {
+        if (!waiting && ConvertPages(&spool, round == 1) == CONVERSION_END_RUN)
+            break;
+        if (!DeliverPdf(&delivery))
+            break;
+    }
+    FinishDelivery(&delivery);
+}
+
 } // namespace
 
 int RunVellumTransit() {
@@ -53,7 +82,6 @@ int RunVellumTransit() {
         printf("Another run is still working.\n");
         return 0;
     }
-    if (RunConversionStage() == CONVERSION_DELIVER)
-        RunDeliveryStage();
+    RunRounds();
     return 0;
 }

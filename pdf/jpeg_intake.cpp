@@ -12,29 +12,40 @@ uint32_t ReadBigEndian16(const unsigned char *bytes, uint64_t offset) {
     return ((uint32_t)bytes[offset] << 8) | bytes[offset + 1];
 }
 
-// Marker of a baseline DCT frame header, the only frame whose size the probe reports.
-const unsigned char kBaselineFrame = 0xC0;
+// Frame headers that PDF's DCTDecode draws: baseline, extended sequential and progressive, all
+// Huffman coded. Every other frame (lossless, hierarchical, arithmetic coded) is not drawn.
+bool IsDrawnFrame(unsigned char marker) {
+    return marker == 0xC0 || marker == 0xC1 || marker == 0xC2;
+}
+bool IsOtherFrame(unsigned char marker) {
+    return marker >= 0xC3 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// Markers that end the search before any frame: a second start of image, the end of image, a
+// scan, a restart, the hierarchical progression header, and codes that are no marker.
+bool EndsSearch(unsigned char marker) {
+    return marker == 0xD8 || marker == 0xD9 || marker == 0xDA ||
+           (marker >= 0xD0 && marker <= 0xD7) || marker == 0xDE || marker == 0x00 || marker == 0x01;
+}
+
 // Marker of the APP14 segment in which Adobe's files say how they store their colours.
 const unsigned char kAdobeSegment = 0xEE;
+// A frame's sample precision that DCTDecode draws.
+const unsigned char kDrawnPrecision = 8;
 
 } // namespace
 
-// Walks the segments from the JFIF APP0 to the first baseline frame header. Positions are 64-bit
-// so that a segment length can never wrap them; every read is checked against count first.
+// Walks the segments after the start of image, whatever they are (JFIF, Exif, Adobe, comments,
+// tables or none), to the first frame header. Positions are 64-bit so that a segment length can
+// never wrap them; every read is checked against count first.
 int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,
                      unsigned char *isColour) {
-    if (bytes == nullptr || count < 11) {
+    if (bytes == nullptr || count < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
         return 0;
     }
-    if (bytes[0] != 0xFF || bytes[1] != 0xD8 || bytes[2] != 0xFF || bytes[3] != 0xE0 ||
-        memcmp(bytes + 6, "JFIF", 4) != 0 || bytes[10] != 0) {
-        return 0;
-    }
-    uint64_t position = 4;
-    uint32_t segmentLength = ReadBigEndian16(bytes, 4);
+    uint64_t position = 2;
     bool adobe = false; // an Adobe APP14 segment came first: CMYK samples are stored inverted
-    while (position < count) {
-        position += segmentLength;
+    for (;;) {
         if (position >= count || bytes[position] != 0xFF) {
             return 0;
         }
@@ -44,11 +55,19 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
         if (position + 1 >= count) {
             return 0;
         }
-        if (bytes[position + 1] == kBaselineFrame) {
+        unsigned char marker = bytes[position + 1];
+        if (IsDrawnFrame(marker)) {
             // Length, precision, lines (height), samples per line (width), component count.
-            if (position + 8 >= count || ReadBigEndian16(bytes, position + 5) == 0 ||
+            if (position + 8 >= count || bytes[position + 4] != kDrawnPrecision ||
+                ReadBigEndian16(bytes, position + 5) == 0 ||
                 ReadBigEndian16(bytes, position + 7) == 0) {
-                return 0; // no size, or an image of no pixels (a height given later in the scan)
+                return 0; // no size, 12-bit samples, or a height given later in the scan
+            }
+            // One component is greyscale, three colour, four CMYK; no colour space of a page
+            // takes any other count. A missing count byte changes nothing.
+            unsigned char components = position + 9 < count ? bytes[position + 9] : 3;
+            if (components != 1 && components != 3 && components != 4) {
+                return 0;
             }
             if (width != nullptr) {
                 *width = (uint16_t)ReadBigEndian16(bytes, position + 7);
@@ -56,25 +75,26 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
             if (height != nullptr) {
                 *height = (uint16_t)ReadBigEndian16(bytes, position + 5);
             }
-            // One component is greyscale, four CMYK; a missing count byte changes nothing.
-            if (isColour != nullptr && position + 9 < count && bytes[position + 9] == 1) {
+            if (isColour != nullptr && components == 1) {
                 *isColour = kPdfGrey;
-            } else if (isColour != nullptr && position + 9 < count && bytes[position + 9] == 4) {
+            } else if (isColour != nullptr && components == 4) {
                 *isColour = adobe ? kPdfCmykInverted : kPdfCmyk;
             }
             return 1;
         }
-        if (position + 3 >= count) {
+        if (IsOtherFrame(marker) || EndsSearch(marker) || position + 3 >= count) {
             return 0;
         }
-        segmentLength = ReadBigEndian16(bytes, position + 2);
-        if (bytes[position + 1] == kAdobeSegment && segmentLength >= 7 && position + 8 < count &&
+        uint32_t segmentLength = ReadBigEndian16(bytes, position + 2);
+        if (segmentLength < 2) {
+            return 0; // a length counts its own two bytes
+        }
+        if (marker == kAdobeSegment && segmentLength >= 7 && position + 8 < count &&
             memcmp(bytes + position + 4, "Adobe", 5) == 0) {
             adobe = true;
         }
-        position += 2;
+        position += 2 + segmentLength;
     }
-    return 0;
 }
 
 // Reads the file whole, reports it and offers it to the document. Only a file read whole that

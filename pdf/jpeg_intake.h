@@ -1,5 +1,5 @@
-// The JPEG page intake: reads one spooled JPEG file, finds its pixel size in the JFIF header
-// and the first baseline frame header, and adds it as a page of a PdfDocument.
+// The JPEG page intake: reads one spooled JPEG file, finds its pixel size in its first frame
+// header (whatever segments come before it), and adds it as a page of a PdfDocument.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,10 @@ enum PageIntakeResult {
     PAGE_REFUSED = 2,  // not now: page or size limit, no memory, or not the size listed
 };
 
-// Finds the pixel size of a baseline JFIF JPEG; reads only the first count bytes. Returns 1
-// and stores width and height when found, else 0 and stores nothing. When isColour is given it
+// Finds the pixel size of a JPEG that a PDF viewer draws (a baseline, extended sequential or
+// progressive frame of 8-bit samples, with 1, 3 or 4 components, after any segments); reads only
+// the first count bytes. Returns 1 and stores width and height when found, else 0 and stores
+// nothing. When isColour is given it
 // becomes kPdfGrey for a frame of one component, kPdfCmyk (kPdfCmykInverted after an Adobe
 // APP14 segment) for four, and is left as it is otherwise.
 int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,

@@ -108,10 +108,10 @@ events_in_order() {
 # jpeg_frame FILE: "WIDTH HEIGHT COLOUR BITS" of the first frame header, as pdfimages -list
 # names an image dictionary's.
 jpeg_frame() {
-    od -An -tu1 -v -N 65536 "$1" | awk '{ for (i = 1; i <= NF; ++i) b[n++] = $i }
+    od -An -tu1 -v -N 262144 "$1" | awk '{ for (i = 1; i <= NF; ++i) b[n++] = $i }
         END { for (p = 2; p + 9 < n && b[p] == 255; p += 2 + b[p + 2] * 256 + b[p + 3]) {
             if ((m = b[p + 1]) < 192 || m > 207 || m == 196 || m == 200 || m == 204) continue
-            c = b[p + 9] == 1 ? "gray" : b[p + 9] == 3 ? "rgb" : "components:" b[p + 9]
+            c = b[p + 9] == 1 ? "gray" : b[p + 9] == 3 ? "rgb" : b[p + 9] == 4 ? "cmyk" : "components:" b[p + 9]
             print b[p + 7] * 256 + b[p + 8], b[p + 5] * 256 + b[p + 6], c, b[p + 4]
             exit } }'
 }

@@ -25,6 +25,19 @@ std::string Added(int page) {
            std::to_string(200 + page) + ") into PDF\n";
 }
 
+// The first round of a run, as the run begins it: what earlier runs left settled, the spool
+// listed, and a waiting PDF delivered before anything is converted.
+ConversionOutcome RunConversionStage() {
+    ::Spool spool;
+    ConversionOutcome outcome = CONVERSION_END_RUN;
+    if (!OpenSpool(&spool))
+        printf("Could not list the spool folder.\n");
+    else
+        outcome = IsPdfWaiting() ? CONVERSION_DELIVER : ConvertPages(&spool, 1);
+    CloseSpool(&spool);
+    return outcome;
+}
+
 class Conversion : public MachineTest {
   protected:
     void Spool(int pages) {
@@ -96,17 +109,26 @@ TEST_F(Conversion, GoodPagesBecomeThePdfAndUnusableFilesAreDropped) {
     EXPECT_EQ(List(kSpool), std::vector<std::string>{Name(4)});
 }
 
-// The 257th page does not fit in one PDF: it stays in the spool for the next run.
-TEST_F(Conversion, PagesPastTheLimitWaitForTheNextRun) {
+// A document that holds 256 pages is offered no more: the 257th gets no "Adding" line and no
+// limit message, and goes into the next round's PDF.
+TEST_F(Conversion, AFullDocumentIsOfferedNoMorePages) {
     Load();
     Spool(257);
-    EXPECT_NE(Run().find(Added(257) + "Add JPEG into PDF Skipped. Reason: Reached Max Page Number "
-                                      "(256) in single PDF.\n"),
-              std::string::npos);
+    ::Spool spool;
+    ASSERT_TRUE(OpenSpool(&spool));
+    std::string first =
+        CaptureStdout([&] { EXPECT_EQ(ConvertPages(&spool, 1), CONVERSION_DELIVER); });
+    EXPECT_EQ(first.find(Added(257)), std::string::npos);
+    EXPECT_EQ(first.find("Reached Max Page Number"), std::string::npos);
+    EXPECT_NE(first.find(Added(256) + "=> Generating PDF File...Done\n"), std::string::npos);
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pdf", Name(257)}));
+    ASSERT_EQ(remove(simwin::HostPath(kPdf).c_str()), 0); // as a delivery would
+    std::string second =
+        CaptureStdout([&] { EXPECT_EQ(ConvertPages(&spool, 0), CONVERSION_DELIVER); });
+    EXPECT_EQ(second, Added(257) + Written());
     ASSERT_EQ(remove(simwin::HostPath(kPdf).c_str()), 0);
-    std::string transcript = Run();
-    EXPECT_EQ(transcript, Added(257) + Written());
+    EXPECT_EQ(CaptureStdout([&] { EXPECT_EQ(ConvertPages(&spool, 0), CONVERSION_END_RUN); }), "");
+    CloseSpool(&spool);
 }
 
 // Whichever step of writing the file fails, no PDF (whole or partial) is left and every page
@@ -124,7 +146,7 @@ TEST_F(Conversion, AFailedWriteKeepsEveryPage) {
         if (strcmp(c[0], "malloc") != 0) // a stale partial file goes once a write begins
             WriteFile(Path("VellumTransit.pdf.partial"), "left by a run that died");
         simwin::SetFault(c[0], atoi(c[1]), c[2]);
-        std::string transcript = Run();
+        std::string transcript = Run(CONVERSION_END_RUN); // no PDF: nothing to deliver
         EXPECT_EQ(transcript.substr(transcript.size() - 21), "Could not write PDF.\n");
         EXPECT_EQ(List(kSpool), (std::vector<std::string>{Name(1), Name(2)}));
         EXPECT_EQ(simwin::HeldNow().Total(), 0);
@@ -149,7 +171,8 @@ TEST_F(Conversion, APlantedLinkIsNeverWrittenThrough) {
         ASSERT_EQ(made, 0);
         for (int refusal = 1; kindText == "undeletable" && refusal <= 11; ++refusal)
             simwin::SetFault("DeleteFileA", refusal, "5"); // refused, and on every retry
-        std::string transcript = Run();
+        std::string transcript =
+            Run(kindText == "undeletable" ? CONVERSION_END_RUN : CONVERSION_DELIVER);
         EXPECT_EQ(ReadHostFile(target), "not yours");
         EXPECT_EQ(Exists(partial), kindText == "undeletable"); // never followed, though
         if (kindText == "undeletable") {

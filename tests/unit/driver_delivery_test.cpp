@@ -66,16 +66,18 @@ TEST_F(Delivery, OnePrintJobReachesTheEreader) {
     for (const char *line :
          {"MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok",
           "CopyFileA VellumTransit.pdf E:\\documents\\VellumTransit.pdf.partial ok",
+          "FlushFileBuffers E:\\documents\\VellumTransit.pdf.partial ok",
           "MoveFileExA E:\\documents\\VellumTransit.pdf.partial "
           "E:\\documents\\VellumTransit.pdf ok",
-          "DeviceIoControl IOCTL_STORAGE_EJECT_MEDIA \\\\.\\E: ok", "CloseHandle \\\\.\\E: ok",
-          "DeleteFileA VellumTransit.pdf ok"})
+          "DeleteFileA VellumTransit.pdf ok",
+          "DeviceIoControl IOCTL_STORAGE_EJECT_MEDIA \\\\.\\E: ok", "CloseHandle \\\\.\\E: ok"})
         ASSERT_NE(at = std::find(at, events.end(), line), events.end()) << line;
 }
 
-// Without an e-reader the PDF waits; the next run only delivers it (pages spooled meanwhile
-// wait) beside an older document on the device, and deletes it even when removal fails.
-TEST_F(Delivery, ThePdfWaitsForTheEreader) {
+// Without an e-reader the PDF waits. The next run delivers it beside an older document on the
+// device, then the three jobs printed behind it in one more PDF, and removes the drive once,
+// after the last copy; the PDFs are deleted even when the removal fails.
+TEST_F(Delivery, AWaitingPdfAndTheJobsBehindItGoInOneRun) {
     const std::pair<const char *, std::string> removals[] = {
         {"", kEjected},
         {"eject = fail\n", "Media in Drive E can be safely removed.\n"},
@@ -86,17 +88,25 @@ TEST_F(Delivery, ThePdfWaitsForTheEreader) {
         Prepare("", 1);
         EXPECT_TRUE(Contains(Run(), ".\nKindle must be plugged in!\n"));
         std::string waiting = ReadFile(kPdf);
-        WriteFile(PagePath(7), Page(7));
+        for (int job = 7; job <= 9; ++job)
+            WriteFile(PagePath(job), Page(job));
         PlugIn(Ereader(removal.first));
         WriteFile("E:\\documents\\VellumTransit.pdf", "an older document");
-        EXPECT_EQ(Run(), kDelivered + removal.second);
+        std::string transcript = Run();
+        std::string size = std::to_string(OnDevice("VellumTransit (3).pdf").size());
+        EXPECT_EQ(transcript, "E:\\Output copied to Kindle!\n"
+                              "Adding VellumTransit7.jpg (1275x1650) into PDF\n"
+                              "Adding VellumTransit8.jpg (1275x1650) into PDF\n"
+                              "Adding VellumTransit9.jpg (1275x1650) into PDF\n"
+                              "=> Generating PDF File...Done\nWritten PDF " +
+                                  size + "/" + size + ".\n" + kDelivered + removal.second);
         EXPECT_EQ(OnDevice(), "an older document");
         EXPECT_EQ(OnDevice("VellumTransit (2).pdf"), waiting);
-        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit7.jpg"});
-        std::vector<std::string> events = simwin::Events();
-        EXPECT_EQ(std::find(events.begin(), events.end(),
-                            "CreateFileA VellumTransit.pdf.partial CREATE_NEW ok"),
-                  events.end());
+        std::string jobs = OnDevice("VellumTransit (3).pdf");
+        EXPECT_TRUE(Contains(jobs, Page(7)) && jobs.find(Page(7)) < jobs.find(Page(8)) &&
+                    jobs.find(Page(8)) < jobs.find(Page(9)));
+        EXPECT_TRUE(List(kSpool).empty());
+        EXPECT_EQ(simwin::CallCounts()["GetDriveTypeA"], 1); // one removal, after the last copy
     }
 }
 
@@ -149,17 +159,33 @@ TEST_F(Delivery, NoDocumentOnTheEreaderIsReplaced) {
     EXPECT_EQ(List("E:\\documents").size(), 999u);
 }
 
-// A job of more than 256 pages goes over in two runs, and both parts reach the e-reader.
-TEST_F(Delivery, ALongJobArrivesWhole) {
-    Prepare(Ereader(), 300);
-    EXPECT_TRUE(Contains(Run(), kDelivered));
-    PlugIn(Ereader());
-    EXPECT_TRUE(Contains(Run(), kDelivered));
-    std::string first = OnDevice(), second = OnDevice("VellumTransit (2).pdf");
-    for (int page = 1; page <= 300; ++page)
-        EXPECT_TRUE(page <= 256 ? Contains(first, Page(page)) : Contains(second, Page(page)))
-            << page;
-    EXPECT_TRUE(List(kSpool).empty());
+// A long job arrives whole in one run: a PDF of 256 pages a round, in page order, no page
+// offered to a full document, each PDF under the next free name, and one removal at the end.
+TEST_F(Delivery, ALongJobArrivesWholeInOneRun) {
+    const std::pair<int, std::vector<int>> jobs[] = {{300, {256, 44}}, {600, {256, 256, 88}}};
+    for (const auto &[pages, documents] : jobs) {
+        SCOPED_TRACE(pages);
+        Prepare(Ereader(), pages);
+        std::string transcript = Run();
+        EXPECT_EQ(Occurrences(transcript, "Adding "), pages);
+        EXPECT_EQ(Occurrences(transcript, "Reached Max Page Number"), 0);
+        EXPECT_EQ(Occurrences(transcript, "E:\\Output copied to Kindle!\n"), (int)documents.size());
+        std::string end = kDelivered + std::string(kEjected);
+        EXPECT_EQ(transcript.substr(transcript.size() - end.size()), end);
+        int page = 1;
+        for (size_t d = 0; d < documents.size(); ++d) {
+            std::string name =
+                d == 0 ? "VellumTransit.pdf" : "VellumTransit (" + std::to_string(d + 1) + ").pdf";
+            std::string pdf = OnDevice(name);
+            size_t at = 0;
+            for (int k = 0; k < documents[d]; ++k, ++page)
+                EXPECT_NE(at = pdf.find(Page(page), at), std::string::npos) << name << " " << page;
+            EXPECT_EQ(Occurrences(pdf, "/Type/Page/"), documents[d]) << name;
+        }
+        EXPECT_EQ(HostFiles(folder + "/E/documents").size(), documents.size());
+        EXPECT_TRUE(List(kSpool).empty());
+        EXPECT_EQ(simwin::CallCounts()["GetDriveTypeA"], 1);
+    }
 }
 
 // One run at a time: a run that cannot have its turn touches nothing; one whose predecessor

@@ -24,11 +24,13 @@ holds "$SPOOL"
 events_in_order 'MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok' \
     'DeleteFileA VellumTransit1.jpg ok' 'DeleteFileA VellumTransit2.jpg ok' \
     'CopyFileA VellumTransit.pdf E:\documents\VellumTransit.pdf.partial ok' \
+    'FlushFileBuffers E:\documents\VellumTransit.pdf.partial ok' \
     'MoveFileExA E:\documents\VellumTransit.pdf.partial E:\documents\VellumTransit.pdf ok' \
+    'DeleteFileA VellumTransit.pdf ok' \
     'CreateFileA \\.\E: GENERIC_READ|GENERIC_WRITE ok' \
     'DeviceIoControl FSCTL_LOCK_VOLUME \\.\E: ok' \
     'DeviceIoControl FSCTL_DISMOUNT_VOLUME \\.\E: ok' \
     'DeviceIoControl IOCTL_STORAGE_MEDIA_REMOVAL allow \\.\E: ok' \
     'DeviceIoControl IOCTL_STORAGE_EJECT_MEDIA \\.\E: ok' \
-    'CloseHandle \\.\E: ok' 'DeleteFileA VellumTransit.pdf ok'
+    'CloseHandle \\.\E: ok'
 finish

@@ -2,7 +2,8 @@
 # Two real processes of the host binary on one machine: a second print job's run starts while
 # the first converts 200 pages. It waits its turn, then goes on as if it had started after:
 # no "Written PDF" for a file that is not on the disk, no page both in the PDF and in the
-# spool, none lost. A run killed while it holds its turn does not block the next.
+# spool, none lost. A run killed while it holds its turn does not block the next. A job that
+# arrives while a run delivers a long one waits for its own run.
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
 init md5sum pdfimages
@@ -56,4 +57,21 @@ size=$(stat -c %s "$SPOOL/VellumTransit.pdf" 2>/dev/null)
 check_eq "and wrote the PDF" "Written PDF $size/$size." "$(grep '^Written PDF' "$MACHINE.second")"
 check "no partial file is left" test ! -e "$SPOOL/VellumTransit.pdf.partial"
 pages_accounted_for "$job"/*.jpg
+new_machine arriving
+spool "$job"/*
+for k in {1..100}; do cp "$job/VellumTransit$k.jpg" "$SPOOL/VellumTransit$((200 + k)).jpg"; done
+mkdir -p "$MACHINE/E/documents"
+printf '[drive E]\ntype = removable\nvendor = Kindle\nbus_type = 7\n' >"$MACHINE/machine.ini"
+start_run first
+for _ in {1..3000}; do # the first PDF of the long job is written: its pages were listed long ago
+    grep -qF 'MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok' "$MACHINE/events.log" && break
+    sleep 0.01
+done
+for k in 1 2 3; do cp "$job/VellumTransit$k.jpg" "$SPOOL/VellumTransit-next-$k.jpg"; done
+rc=0 && wait %1 || rc=$?
+check_eq "the run's exit code" 0 "$rc"
+check_eq "the long job in two PDFs" 2 "$(grep -c '^E:.Output copied to Kindle!' "$MACHINE.first")"
+check_eq "300 pages added, none of the next job" "300 0" \
+    "$(grep -c '^Adding VellumTransit[0-9]*\.jpg' "$MACHINE.first") $(grep -c 'next' "$MACHINE.first")"
+holds "$SPOOL" VellumTransit-next-{1,2,3}.jpg
 finish
