@@ -7,15 +7,19 @@
 namespace {
 
 enum {
-    kDeviceTextSize = 260,     // a device's friendly name, manufacturer or description
+    kDeviceTextSize = 260,     // a device's friendly name, manufacturer, description or model
     kConsoleTextSize = 1024,   // a device text or identifier as console text
     kIdBatch = 32,             // identifiers fetched per enumeration call: MTP round trips are slow
     kNameSize = 32,            // "VellumTransit (999).pdf" and its terminator
     kFallbackTransfer = 65536, // when the create call reports no transfer size
+    kLargestTransfer = 4 * 1024 * 1024, // a larger transfer size is not taken at its word
 };
 
-const WCHAR kEreaderDescription[] = L"Kindle";
-const size_t kEreaderDescriptionLength = 6;
+// An e-reader's description or model begins with this, in this letter case.
+const WCHAR kEreaderPrefix[] = L"Kindle";
+const size_t kEreaderPrefixLength = 6;
+// The USB vendor of the e-readers, as a PnP identifier names it (the maker's tablets share it).
+const char kEreaderVendor[] = "vid_1949";
 const char kDocumentsFolder[] = "documents";
 const char kDeliveredPrefix[] = "VellumTransit";
 
@@ -29,13 +33,15 @@ const HRESULT kSizeMismatch = (HRESULT)0x8007000D;   // HRESULT_FROM_WIN32(ERROR
 const HRESULT kNoFreeName = (HRESULT)0x80070050;     // HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)
 const HRESULT kShortLocalRead = (HRESULT)0x8003001E; // STG_E_READFAULT
 
-// Releases a COM interface on every way out.
+// Releases a COM interface on every way out, or earlier with Drop.
 template <typename T> struct ComRelease {
     T *object = nullptr;
-    ~ComRelease() {
+    void Drop() {
         if (object)
             object->Release();
+        object = nullptr;
     }
+    ~ComRelease() { Drop(); }
 };
 
 // Frees a text that COM allocated, on every way out.
@@ -65,16 +71,22 @@ struct DeviceIds {
     }
 };
 
-// The opened device and its content and property services; closed and released on every way out.
+// An opened device and its content and property services; closed and released on every way
+// out, or earlier with Release when the device turns out not to be an e-reader.
 struct OpenDevice {
     ComRelease<IPortableDevice> device;
     ComRelease<IPortableDeviceContent> content;
     ComRelease<IPortableDeviceProperties> properties;
     bool opened = false;
-    ~OpenDevice() {
+    void Release() {
         if (opened)
             device.object->Close();
+        opened = false;
+        properties.Drop();
+        content.Drop();
+        device.Drop();
     }
+    ~OpenDevice() { Release(); }
 };
 
 // A wide text copied into the heap (for an object identifier that must outlive its walk).
@@ -96,19 +108,50 @@ HRESULT TraceFailure(const char *call, HRESULT result) {
     return result;
 }
 
-// Whether a device text equals an ASCII name, letters compared without regard to case, as the
-// device's file system compares names. With prefixOnly, whether it begins with the name.
-bool SameName(LPCWSTR wide, const char *name, bool prefixOnly = false) {
-    for (; *name; ++wide, ++name) {
-        WCHAR a = *wide, b = (WCHAR)(unsigned char)*name;
-        if (a >= L'A' && a <= L'Z')
+// How a device text is compared with an ASCII name.
+enum Comparison {
+    kExactCase = 0,
+    kAnyCase = 1, // letters without regard to case, as the device's file system may compare
+    kPrefix = 2,  // the text only begins with the name
+};
+
+// Whether a device text equals the first length characters of an ASCII name (or, with
+// kPrefix, begins with them).
+bool Matches(LPCWSTR wide, const char *name, size_t length, unsigned how) {
+    for (size_t i = 0; i < length; ++i, ++wide) {
+        WCHAR a = *wide, b = (WCHAR)(unsigned char)name[i];
+        if ((how & kAnyCase) && a >= L'A' && a <= L'Z')
             a = (WCHAR)(a - L'A' + L'a');
-        if (b >= L'A' && b <= L'Z')
+        if ((how & kAnyCase) && b >= L'A' && b <= L'Z')
             b = (WCHAR)(b - L'A' + L'a');
         if (a != b)
             return false;
     }
-    return prefixOnly || *wide == 0;
+    return (how & kPrefix) || *wide == 0;
+}
+
+// Whether a device text equals an ASCII name, letters compared without regard to case.
+bool SameName(LPCWSTR wide, const char *name) {
+    return Matches(wide, name, strlen(name), kAnyCase);
+}
+
+// Whether a device's description or model names an e-reader.
+bool NamesEreader(const WCHAR *text) {
+    return wcsncmp(text, kEreaderPrefix, kEreaderPrefixLength) == 0;
+}
+
+// Whether a PnP identifier names the e-readers' USB vendor, in any letter case.
+bool FromEreaderVendor(LPCWSTR pnpId) {
+    const size_t length = sizeof kEreaderVendor - 1;
+    for (; *pnpId; ++pnpId) {
+        if (!Matches(pnpId, kEreaderVendor, length, kAnyCase | kPrefix))
+            continue;
+        WCHAR next = pnpId[length]; // a vendor id has four digits: "vid_19490" is another
+        if (!((next >= L'0' && next <= L'9') || (next >= L'a' && next <= L'z') ||
+              (next >= L'A' && next <= L'Z')))
+            return true;
+    }
+    return false;
 }
 
 // Makes a heap copy of a wide text; false when there is no memory.
@@ -127,7 +170,8 @@ typedef HRESULT (STDMETHODCALLTYPE IPortableDeviceManager::*DeviceTextCall)(LPCW
                                                                             DWORD *);
 void ReadDeviceText(IPortableDeviceManager *manager, DeviceTextCall call, LPCWSTR id,
                     const char *label, WCHAR *text) {
-    DWORD length = kDeviceTextSize;
+    // Microsoft's pages disagree on whether the count includes the terminator: leave it room.
+    DWORD length = kDeviceTextSize - 1;
     text[0] = 0;
     HRESULT result = (manager->*call)(id, text, &length);
     text[kDeviceTextSize - 1] = 0;
@@ -166,34 +210,6 @@ bool ListDevices(IPortableDeviceManager *manager, DeviceIds *list) {
         return false;
     }
     return true;
-}
-
-// Reports every portable device and returns the index of the first e-reader (or -1), with its
-// console name: the friendly name, or the description when that is empty.
-int ChooseEreader(IPortableDeviceManager *manager, const DeviceIds &list, char *name,
-                  int nameSize) {
-    int chosen = -1;
-    for (DWORD i = 0; i < list.count; ++i) {
-        WCHAR friendly[kDeviceTextSize], manufacturer[kDeviceTextSize],
-            description[kDeviceTextSize];
-        char console[kConsoleTextSize];
-        ToConsoleText(list.ids[i], console, sizeof console);
-        DebugTrace("Portable Device %s\n", console);
-        ReadDeviceText(manager, &IPortableDeviceManager::GetDeviceFriendlyName, list.ids[i],
-                       "Friendly Name", friendly);
-        ReadDeviceText(manager, &IPortableDeviceManager::GetDeviceManufacturer, list.ids[i],
-                       "Manufacturer", manufacturer);
-        ReadDeviceText(manager, &IPortableDeviceManager::GetDeviceDescription, list.ids[i],
-                       "Description", description);
-        // The description is the model the device reports; users rename the friendly name.
-        bool ereader = wcsncmp(description, kEreaderDescription, kEreaderDescriptionLength) == 0;
-        DebugTrace(ereader ? "    the device is an e-reader\n" : "    not an e-reader\n");
-        if (ereader && chosen < 0) {
-            chosen = (int)i;
-            ToConsoleText(friendly[0] ? friendly : description, name, nameSize);
-        }
-    }
-    return chosen;
 }
 
 // Creates an empty property-value set (for client information and new objects).
@@ -250,8 +266,82 @@ HRESULT Open(LPCWSTR id, OpenDevice *open) {
     return S_OK;
 }
 
-// What a walk does with one child object and its values: true to go on, false to stop.
-typedef bool (*ChildVisitor)(void *context, LPCWSTR id, IPortableDeviceValues *values);
+// Reads the model the opened device reports (WPD_DEVICE_MODEL of its device object) into text
+// (kDeviceTextSize characters) and reports it; false, with the empty text, when it cannot.
+bool ReadModel(const OpenDevice &open, WCHAR *text) {
+    const PROPERTYKEY *const modelKey[] = {&WPD_DEVICE_MODEL};
+    ComRelease<IPortableDeviceKeyCollection> keys;
+    ComRelease<IPortableDeviceValues> values;
+    TaskText model;
+    text[0] = 0;
+    HRESULT result = CreateKeys(modelKey, 1, &keys.object);
+    if (SUCCEEDED(result))
+        result =
+            open.properties.object->GetValues(WPD_DEVICE_OBJECT_ID, keys.object, &values.object);
+    if (SUCCEEDED(result))
+        result = values.object->GetStringValue(WPD_DEVICE_MODEL, &model.text);
+    if (FAILED(result)) {
+        DebugTrace("    Model: not readable (0x%08X)\n", (unsigned)result);
+        return false;
+    }
+    wcsncpy(text, model.text, kDeviceTextSize - 1);
+    text[kDeviceTextSize - 1] = 0;
+    char console[kConsoleTextSize];
+    ToConsoleText(text, console, sizeof console);
+    DebugTrace("    Model: \"%s\"\n", console);
+    return true;
+}
+
+// Finds the first e-reader in the manager's order and opens it, reporting each device looked
+// at; name gets its console name (the friendly name, else the description, else the model). A
+// device is an e-reader when its description begins with "Kindle", or when it comes from the
+// e-readers' USB vendor and the model it reports begins with "Kindle": what Windows puts in the
+// description of an MTP device is not documented, while every device reports its model, and
+// the maker's tablets share the vendor. Devices of other vendors are never opened. S_OK with
+// open opened; S_FALSE when no e-reader is attached; or the failure to open a device that its
+// description calls an e-reader.
+HRESULT OpenEreader(IPortableDeviceManager *manager, const DeviceIds &list, OpenDevice *open,
+                    char *name, int nameSize) {
+    for (DWORD i = 0; i < list.count; ++i) {
+        WCHAR friendly[kDeviceTextSize], manufacturer[kDeviceTextSize],
+            description[kDeviceTextSize], model[kDeviceTextSize];
+        char console[kConsoleTextSize];
+        ToConsoleText(list.ids[i], console, sizeof console);
+        DebugTrace("Portable Device %s\n", console);
+        ReadDeviceText(manager, &IPortableDeviceManager::GetDeviceFriendlyName, list.ids[i],
+                       "Friendly Name", friendly);
+        ReadDeviceText(manager, &IPortableDeviceManager::GetDeviceManufacturer, list.ids[i],
+                       "Manufacturer", manufacturer);
+        ReadDeviceText(manager, &IPortableDeviceManager::GetDeviceDescription, list.ids[i],
+                       "Description", description);
+        bool described = NamesEreader(description);
+        if (!described && !FromEreaderVendor(list.ids[i])) {
+            DebugTrace("    not an e-reader\n");
+            continue;
+        }
+        HRESULT result = Open(list.ids[i], open);
+        bool modelRead = SUCCEEDED(result) && ReadModel(*open, model);
+        if (!described && !(modelRead && NamesEreader(model))) {
+            DebugTrace(modelRead ? "    not an e-reader\n"
+                                 : "    not an e-reader: its model cannot be had\n");
+            open->Release();
+            continue;
+        }
+        DebugTrace("    the device is an e-reader\n");
+        ToConsoleText(friendly[0]      ? friendly
+                      : description[0] ? description
+                      : modelRead      ? model
+                                       : description,
+                      name, nameSize);
+        return result;
+    }
+    return S_FALSE;
+}
+
+// What a walk does with one child: its identifier, and its values, or null with the failure to
+// read them. True to go on, false to stop.
+typedef bool (*ChildVisitor)(void *context, LPCWSTR id, IPortableDeviceValues *values,
+                             HRESULT read);
 
 // Hands each child of parent, with the values of keys, to visit, until it says stop. Only this
 // one level is enumerated: the device's whole tree is never walked.
@@ -261,90 +351,111 @@ HRESULT VisitChildren(const OpenDevice &open, LPCWSTR parent, IPortableDeviceKey
     HRESULT result = open.content.object->EnumObjects(0, parent, nullptr, &children.object);
     if (FAILED(result))
         return TraceFailure("IPortableDeviceContent::EnumObjects", result);
-    bool going = true;
-    while (going) {
+    for (;;) {
         LPWSTR batch[kIdBatch] = {};
         ULONG fetched = 0;
         HRESULT next = children.object->Next(kIdBatch, batch, &fetched);
         if (fetched > kIdBatch)
             fetched = kIdBatch;
+        bool going = true;
         for (ULONG i = 0; i < fetched; ++i) {
-            if (going && SUCCEEDED(result)) {
+            if (going) {
                 ComRelease<IPortableDeviceValues> values;
-                result = open.properties.object->GetValues(batch[i], keys, &values.object);
-                if (SUCCEEDED(result))
-                    going = visit(context, batch[i], values.object);
+                HRESULT read = open.properties.object->GetValues(batch[i], keys, &values.object);
+                going = visit(context, batch[i], SUCCEEDED(read) ? values.object : nullptr, read);
             }
             CoTaskMemFree(batch[i]);
         }
-        if (FAILED(result))
-            return TraceFailure("IPortableDeviceProperties::GetValues", result);
+        if (!going)
+            return S_OK;
         if (FAILED(next))
             return TraceFailure("IEnumPortableDeviceObjectIDs::Next", next);
-        if (next == S_FALSE || fetched == 0)
-            break;
+        // A driver may hand out fewer identifiers than asked (S_FALSE) while more remain: only
+        // a call that hands out none ends the list.
+        if (fetched == 0)
+            return S_OK;
     }
-    return S_OK;
 }
 
-// Whether a child's values say it is of content type kind.
-bool HasContentType(IPortableDeviceValues *values, const GUID &kind) {
-    GUID type;
-    return SUCCEEDED(values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &type)) && type == kind;
+// Reports a child that the walk passes over, and why.
+void SkipChild(LPCWSTR id, IPortableDeviceValues *values, HRESULT result) {
+    char console[kConsoleTextSize];
+    ToConsoleText(id, console, sizeof console);
+    DebugTrace("        %s: skipped, %s (0x%08X)\n", console,
+               values ? "a property is missing" : "not readable", (unsigned)result);
 }
 
-// The search of a folder for the object of one name (of one content type, when kind is set).
-struct NamedObject {
-    const char *name;
-    const GUID *kind;
-    HeldId *id;
+// The search of a storage's root for the documents folder: the first folder named exactly
+// so ends the whole walk; the first named so in other letters is kept in case none is.
+struct RootSearch {
+    HeldId *exact;
+    HeldId *caseless;
     bool outOfMemory;
 };
 
-bool VisitNamedObject(void *context, LPCWSTR id, IPortableDeviceValues *values) {
-    NamedObject *search = static_cast<NamedObject *>(context);
+bool VisitRootChild(void *context, LPCWSTR id, IPortableDeviceValues *values, HRESULT read) {
+    RootSearch *search = static_cast<RootSearch *>(context);
+    GUID type;
     TaskText name;
-    if ((search->kind && !HasContentType(values, *search->kind)) ||
-        FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name.text)) ||
-        !SameName(name.text, search->name))
+    HRESULT result = values ? values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &type) : read;
+    if (SUCCEEDED(result) && !(type == WPD_CONTENT_TYPE_FOLDER))
         return true;
-    search->outOfMemory = !HoldId(id, search->id);
-    return false;
+    if (SUCCEEDED(result))
+        result = values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name.text);
+    if (FAILED(result)) {
+        SkipChild(id, values, result);
+        return true;
+    }
+    bool exact = Matches(name.text, kDocumentsFolder, sizeof kDocumentsFolder - 1, kExactCase);
+    if (!exact && (search->caseless->text || !SameName(name.text, kDocumentsFolder)))
+        return true;
+    search->outOfMemory = !HoldId(id, exact ? search->exact : search->caseless);
+    return !exact && !search->outOfMemory;
 }
 
 // The walk of the device object's children: its storages, each searched for documents.
 struct StorageWalk {
     const OpenDevice *open;
     IPortableDeviceKeyCollection *rootKeys;
-    HeldId *folder;
+    RootSearch search;
     HRESULT failure;
 };
 
-bool VisitDeviceChild(void *context, LPCWSTR id, IPortableDeviceValues *values) {
+bool VisitDeviceChild(void *context, LPCWSTR id, IPortableDeviceValues *values, HRESULT read) {
     StorageWalk *walk = static_cast<StorageWalk *>(context);
-    GUID category;
-    if (!HasContentType(values, WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT) ||
-        FAILED(values->GetGuidValue(WPD_FUNCTIONAL_OBJECT_CATEGORY, &category)) ||
+    GUID type, category;
+    HRESULT result = values ? values->GetGuidValue(WPD_OBJECT_CONTENT_TYPE, &type) : read;
+    if (SUCCEEDED(result) && type == WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT)
+        result = values->GetGuidValue(WPD_FUNCTIONAL_OBJECT_CATEGORY, &category);
+    if (FAILED(result)) {
+        SkipChild(id, values, result);
+        return true;
+    }
+    if (!(type == WPD_CONTENT_TYPE_FUNCTIONAL_OBJECT) ||
         !(category == WPD_FUNCTIONAL_CATEGORY_STORAGE))
         return true;
     TaskText name;
     char console[kConsoleTextSize];
     values->GetStringValue(WPD_OBJECT_NAME, &name.text);
     ToConsoleText(name.text, console, sizeof console);
-    NamedObject search = {kDocumentsFolder, &WPD_CONTENT_TYPE_FOLDER, walk->folder, false};
-    walk->failure = VisitChildren(*walk->open, id, walk->rootKeys, VisitNamedObject, &search);
-    if (SUCCEEDED(walk->failure) && search.outOfMemory)
+    bool hadCaseless = walk->search.caseless->text != nullptr;
+    walk->failure = VisitChildren(*walk->open, id, walk->rootKeys, VisitRootChild, &walk->search);
+    if (SUCCEEDED(walk->failure) && walk->search.outOfMemory)
         walk->failure = E_OUTOFMEMORY;
-    bool found = walk->folder->text != nullptr;
+    bool found = walk->search.exact->text != nullptr;
     DebugTrace("        \"%s\": %s\n", console,
                FAILED(walk->failure) ? "not readable"
                : found               ? "documents folder found"
-                                     : "no documents folder");
+               : !hadCaseless && walk->search.caseless->text
+                   ? "only a documents folder in other letters"
+                   : "no documents folder");
     return SUCCEEDED(walk->failure) && !found;
 }
 
-// Finds the documents folder at the root of the first storage that has one. S_OK with
-// folder->text set when found, S_OK with it null when no storage has one, or the failure.
+// Finds the documents folder at the root of a storage: the first named exactly so, in the
+// order of the storages; only when no storage has one, the first named so in other letters (a
+// device with a case-sensitive file system reads only "documents"). S_OK with folder->text set
+// when found, S_OK with it null when no storage has one, or the failure.
 HRESULT FindDocumentsFolder(const OpenDevice &open, HeldId *folder) {
     const PROPERTYKEY *const deviceKeys[] = {&WPD_OBJECT_CONTENT_TYPE,
                                              &WPD_FUNCTIONAL_OBJECT_CATEGORY, &WPD_OBJECT_NAME};
@@ -357,41 +468,85 @@ HRESULT FindDocumentsFolder(const OpenDevice &open, HeldId *folder) {
     if (FAILED(result))
         return TraceFailure("property keys", result);
     DebugTrace("    Storages:\n");
-    StorageWalk walk = {&open, folderKeys.object, folder, S_OK};
+    HeldId caseless;
+    StorageWalk walk = {&open, folderKeys.object, {folder, &caseless, false}, S_OK};
     result = VisitChildren(open, WPD_DEVICE_OBJECT_ID, storageKeys.object, VisitDeviceChild, &walk);
-    return FAILED(walk.failure) ? walk.failure : result;
+    if (FAILED(walk.failure) || FAILED(result))
+        return FAILED(walk.failure) ? walk.failure : result;
+    if (!folder->text) {
+        folder->text = caseless.text;
+        caseless.text = nullptr;
+    }
+    return S_OK;
+}
+
+// The name a child of documents goes by: its original file name, or else its object name
+// (*objectName set), which MTP devices give without the extension. The failure when it has
+// neither.
+HRESULT ChildName(IPortableDeviceValues *values, TaskText *name, bool *objectName) {
+    *objectName = false;
+    if (SUCCEEDED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name->text)))
+        return S_OK;
+    *objectName = true;
+    return values->GetStringValue(WPD_OBJECT_NAME, &name->text);
+}
+
+// Whether a child that goes by name carries a delivered name: the same letters in any case,
+// or, for an object name, the same without ".pdf".
+bool Carries(LPCWSTR name, bool objectName, const char *delivered) {
+    size_t length = strlen(delivered);
+    return Matches(name, delivered, length, kAnyCase) ||
+           (objectName && length > 4 && Matches(name, delivered, length - 4, kAnyCase));
+}
+
+// The keys a child of documents is judged by.
+HRESULT CreateNameKeys(IPortableDeviceKeyCollection **keys) {
+    const PROPERTYKEY *const nameKeys[] = {&WPD_OBJECT_ORIGINAL_FILE_NAME, &WPD_OBJECT_NAME};
+    HRESULT result = CreateKeys(nameKeys, 2, keys);
+    return FAILED(result) ? TraceFailure("property keys", result) : result;
 }
 
 // The delivered names already taken in the documents folder, by number.
 struct TakenNames {
     bool taken[kDeliveredNameLast + 1];
+    HRESULT failure;
 };
 
-bool VisitDocument(void *context, LPCWSTR, IPortableDeviceValues *values) {
+bool VisitDocument(void *context, LPCWSTR id, IPortableDeviceValues *values, HRESULT read) {
     TakenNames *names = static_cast<TakenNames *>(context);
     TaskText name;
-    if (FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, &name.text)) ||
-        !SameName(name.text, kDeliveredPrefix, true))
+    bool objectName = false;
+    HRESULT result = values ? ChildName(values, &name, &objectName) : read;
+    if (FAILED(result)) { // a name that cannot be checked cannot be called free
+        char console[kConsoleTextSize];
+        ToConsoleText(id, console, sizeof console);
+        DebugTrace("        %s: %s (0x%08X)\n", console, values ? "no name" : "not readable",
+                   (unsigned)result);
+        names->failure = result;
+        return false;
+    }
+    if (!Matches(name.text, kDeliveredPrefix, sizeof kDeliveredPrefix - 1, kAnyCase | kPrefix))
         return true;
     char candidate[kNameSize];
     for (int number = 1; number <= kDeliveredNameLast; ++number)
         if (FormatDeliveredName(number, candidate, sizeof candidate) &&
-            SameName(name.text, candidate))
+            Carries(name.text, objectName, candidate))
             names->taken[number] = true;
     return true;
 }
 
-// Picks the first delivered name that no object in the folder has (in any case).
+// Picks the first delivered name that no object in the folder carries.
 HRESULT ChooseFreeName(const OpenDevice &open, LPCWSTR folder, char *name, size_t size) {
-    const PROPERTYKEY *const nameKey[] = {&WPD_OBJECT_ORIGINAL_FILE_NAME};
     ComRelease<IPortableDeviceKeyCollection> keys;
-    HRESULT result = CreateKeys(nameKey, 1, &keys.object);
-    if (FAILED(result))
-        return TraceFailure("property keys", result);
-    TakenNames names = {};
-    result = VisitChildren(open, folder, keys.object, VisitDocument, &names);
+    HRESULT result = CreateNameKeys(&keys.object);
     if (FAILED(result))
         return result;
+    TakenNames names = {};
+    result = VisitChildren(open, folder, keys.object, VisitDocument, &names);
+    if (SUCCEEDED(result))
+        result = names.failure;
+    if (FAILED(result))
+        return TraceFailure("checking the names in documents", result);
     for (int number = 1; number <= kDeliveredNameLast; ++number)
         if (!names.taken[number] && FormatDeliveredName(number, name, size))
             return S_OK;
@@ -429,12 +584,29 @@ HRESULT WritePieces(IStream *stream, LocalFile *local, ULONGLONG size, DWORD pie
     return S_OK;
 }
 
+// The search of a folder for the object that carries one name.
+struct NamedObject {
+    const char *name;
+    HeldId *id;
+    bool outOfMemory;
+};
+
+bool VisitNamedObject(void *context, LPCWSTR id, IPortableDeviceValues *values, HRESULT) {
+    NamedObject *search = static_cast<NamedObject *>(context);
+    TaskText name;
+    bool objectName = false;
+    if (!values || FAILED(ChildName(values, &name, &objectName)) ||
+        !Carries(name.text, objectName, search->name))
+        return true;
+    search->outOfMemory = !HoldId(id, search->id);
+    return false;
+}
+
 // Finds the object of name in folder (its identifier into *id); E_FAIL when there is none.
 HRESULT FindObjectByName(const OpenDevice &open, LPCWSTR folder, const char *name, HeldId *id) {
-    const PROPERTYKEY *const nameKey[] = {&WPD_OBJECT_ORIGINAL_FILE_NAME};
     ComRelease<IPortableDeviceKeyCollection> keys;
-    HRESULT result = CreateKeys(nameKey, 1, &keys.object);
-    NamedObject search = {name, nullptr, id, false};
+    HRESULT result = CreateNameKeys(&keys.object);
+    NamedObject search = {name, id, false};
     if (SUCCEEDED(result))
         result = VisitChildren(open, folder, keys.object, VisitNamedObject, &search);
     if (SUCCEEDED(result) && !id->text)
@@ -442,11 +614,27 @@ HRESULT FindObjectByName(const OpenDevice &open, LPCWSTR folder, const char *nam
     return result;
 }
 
+// The time of the copy as a VT_DATE: days since 30 December 1899, the time of day as the
+// fraction, in local time as the device shows its files' dates.
+DATE CopyTime() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    // Days since 1 March of year 0 (so that a leap day ends its year), less those up to 30
+    // December 1899.
+    long year = (long)now.wYear - (now.wMonth <= 2 ? 1 : 0);
+    long month = now.wMonth <= 2 ? now.wMonth + 9 : now.wMonth - 3;
+    long days = 365 * year + year / 4 - year / 100 + year / 400 + (153 * month + 2) / 5 + now.wDay -
+                1 - 693899;
+    double seconds =
+        now.wHour * 3600.0 + now.wMinute * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
+    return (DATE)days + seconds / 86400.0;
+}
+
 // Creates the new object in folder under name with the local file's bytes and commits it;
-// *newId gets its identifier. Before the commit every failure reverts the stream, so that no
-// partial object is left on the device.
+// *newId gets its identifier, and *created says whether the create call succeeded (from then
+// on, on some devices, the object is there). Before the commit every failure reverts the stream.
 HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const char *fileName,
-                 ULONGLONG *size, HeldId *newId) {
+                 ULONGLONG *size, HeldId *newId, bool *created) {
     _finddata_t entry;
     intptr_t search = _findfirst(fileName, &entry);
     if (search == -1)
@@ -462,6 +650,10 @@ HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const
     for (size_t i = 0; i < sizeof wideName / sizeof wideName[0]; ++i)
         if ((wideName[i] = (WCHAR)(unsigned char)name[i]) == 0)
             break;
+    PROPVARIANT now;
+    memset(&now, 0, sizeof now);
+    now.vt = VT_DATE;
+    now.date = CopyTime();
     ComRelease<IPortableDeviceValues> values;
     HRESULT result = CreateValues(&values.object);
     if (SUCCEEDED(result))
@@ -477,6 +669,11 @@ HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const
     if (SUCCEEDED(result))
         result =
             values.object->SetGuidValue(WPD_OBJECT_CONTENT_TYPE, WPD_CONTENT_TYPE_GENERIC_FILE);
+    // Known-working clients of these devices date their objects; the device shows the dates.
+    if (SUCCEEDED(result))
+        result = values.object->SetValue(WPD_OBJECT_DATE_CREATED, &now);
+    if (SUCCEEDED(result))
+        result = values.object->SetValue(WPD_OBJECT_DATE_MODIFIED, &now);
     if (FAILED(result))
         return TraceFailure("object properties", result);
 
@@ -486,10 +683,13 @@ HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const
                                                                     &pieceSize, nullptr);
     if (FAILED(result))
         return TraceFailure("IPortableDeviceContent::CreateObjectWithPropertiesAndData", result);
-    DebugTrace("    New object \"%s\": %llu bytes in pieces of %u\n", name,
-               (unsigned long long)*size, (unsigned)pieceSize);
-    result =
-        WritePieces(stream.object, &local, *size, pieceSize ? pieceSize : (DWORD)kFallbackTransfer);
+    *created = true;
+    DWORD piece = pieceSize == 0                 ? (DWORD)kFallbackTransfer
+                  : pieceSize > kLargestTransfer ? (DWORD)kLargestTransfer
+                                                 : pieceSize;
+    DebugTrace("    New object \"%s\": %llu bytes in pieces of %u (the device asks for %u)\n", name,
+               (unsigned long long)*size, (unsigned)piece, (unsigned)pieceSize);
+    result = WritePieces(stream.object, &local, *size, piece);
     if (SUCCEEDED(result)) {
         result = stream.object->Commit(STGC_DEFAULT);
         if (FAILED(result))
@@ -518,27 +718,7 @@ HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const
     return S_OK;
 }
 
-// Deletes one object (the new one, when it cannot be trusted).
-void DeleteObject(const OpenDevice &open, LPWSTR id) {
-    ComRelease<IPortableDevicePropVariantCollection> ids;
-    HRESULT result = CoCreateInstance(
-        CLSID_PortableDevicePropVariantCollection, nullptr, CLSCTX_INPROC_SERVER,
-        IID_IPortableDevicePropVariantCollection, reinterpret_cast<void **>(&ids.object));
-    if (SUCCEEDED(result)) {
-        PROPVARIANT value;
-        memset(&value, 0, sizeof value);
-        value.vt = VT_LPWSTR;
-        value.pwszVal = id; // the collection keeps its own copy; id stays the caller's
-        result = ids.object->Add(&value);
-    }
-    if (SUCCEEDED(result))
-        result =
-            open.content.object->Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, ids.object, nullptr);
-    if (FAILED(result))
-        TraceFailure("IPortableDeviceContent::Delete", result);
-}
-
-// Reads the committed object's size back; a size other than the file's deletes the object.
+// Reads the committed object's size back: the file's size, or the copy failed.
 HRESULT VerifySize(const OpenDevice &open, LPWSTR id, ULONGLONG size) {
     const PROPERTYKEY *const sizeKey[] = {&WPD_OBJECT_SIZE};
     ComRelease<IPortableDeviceKeyCollection> keys;
@@ -554,22 +734,82 @@ HRESULT VerifySize(const OpenDevice &open, LPWSTR id, ULONGLONG size) {
                    (unsigned long long)size);
         result = kSizeMismatch;
     }
-    if (FAILED(result)) {
-        TraceFailure("reading the size back", result);
-        DeleteObject(open, id); // an object that cannot be trusted must not pass for the PDF
-    }
-    return result;
+    return FAILED(result) ? TraceFailure("reading the size back", result) : result;
 }
 
-// Opens the chosen device and delivers the file to it; prints the device's console lines.
-int DeliverToDevice(LPCWSTR id, const char *name, const char *fileName) {
+// The search of documents for every object that carries the new object's name, gathered for
+// one delete.
+struct Carriers {
+    const char *name;
+    IPortableDevicePropVariantCollection *ids;
+    int count;
+    bool unsure; // a child could not be judged
+    HRESULT failure;
+};
+
+bool VisitCarrier(void *context, LPCWSTR id, IPortableDeviceValues *values, HRESULT read) {
+    Carriers *search = static_cast<Carriers *>(context);
+    TaskText name;
+    bool objectName = false;
+    HRESULT result = values ? ChildName(values, &name, &objectName) : read;
+    if (FAILED(result)) {
+        SkipChild(id, values, result);
+        search->unsure = true;
+        return true;
+    }
+    if (!Carries(name.text, objectName, search->name))
+        return true;
+    PROPVARIANT value;
+    memset(&value, 0, sizeof value);
+    value.vt = VT_LPWSTR;
+    value.pwszVal = const_cast<LPWSTR>(id); // the collection keeps its own copy
+    search->failure = search->ids->Add(&value);
+    search->count += SUCCEEDED(search->failure);
+    return SUCCEEDED(search->failure);
+}
+
+// After a failure that followed the create call: deletes whatever in folder carries name. The
+// name was free a moment before, so it can only be the new object, whole or in part (a device
+// may make it at the create call and keep it after a Revert). Only a failing search or delete
+// leaves it, and the report says so.
+void RemoveNewObject(const OpenDevice &open, LPCWSTR folder, const char *name) {
+    ComRelease<IPortableDeviceKeyCollection> keys;
+    ComRelease<IPortableDevicePropVariantCollection> ids;
+    HRESULT result = CreateNameKeys(&keys.object);
+    if (SUCCEEDED(result))
+        result = CoCreateInstance(CLSID_PortableDevicePropVariantCollection, nullptr,
+                                  CLSCTX_INPROC_SERVER, IID_IPortableDevicePropVariantCollection,
+                                  reinterpret_cast<void **>(&ids.object));
+    Carriers search = {name, ids.object, 0, false, S_OK};
+    if (SUCCEEDED(result))
+        result = VisitChildren(open, folder, keys.object, VisitCarrier, &search);
+    if (SUCCEEDED(result))
+        result = search.failure;
+    if (SUCCEEDED(result) && search.count > 0)
+        result =
+            open.content.object->Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, ids.object, nullptr);
+    if (FAILED(result))
+        DebugTrace("    \"%s\" may be left on the device: not removed (0x%08X)\n", name,
+                   (unsigned)result);
+    else if (search.count > 0)
+        DebugTrace("    \"%s\" removed from the device\n", name);
+    else if (search.unsure)
+        DebugTrace("    \"%s\" may be left on the device: a child cannot be judged\n", name);
+    else
+        DebugTrace("    nothing on the device carries \"%s\"\n", name);
+}
+
+// Delivers the file to the opened device (or reports that it could not be opened: opened is
+// the failure); prints the device's console lines.
+int DeliverToDevice(const OpenDevice &open, HRESULT opened, const char *name,
+                    const char *fileName) {
     DebugTrace("Delivery to %s\n", name);
-    OpenDevice open;
     HeldId folder;
     char deliveredName[kNameSize];
     ULONGLONG size = 0;
     HeldId newId;
-    HRESULT result = Open(id, &open);
+    bool created = false;
+    HRESULT result = opened;
     if (SUCCEEDED(result))
         result = FindDocumentsFolder(open, &folder);
     if (SUCCEEDED(result) && !folder.text) {
@@ -579,10 +819,12 @@ int DeliverToDevice(LPCWSTR id, const char *name, const char *fileName) {
     if (SUCCEEDED(result))
         result = ChooseFreeName(open, folder.text, deliveredName, sizeof deliveredName);
     if (SUCCEEDED(result))
-        result = SendFile(open, folder.text, deliveredName, fileName, &size, &newId);
+        result = SendFile(open, folder.text, deliveredName, fileName, &size, &newId, &created);
     if (SUCCEEDED(result))
         result = VerifySize(open, newId.text, size);
     if (FAILED(result)) {
+        if (created) // nothing partial, nor an object that cannot be trusted, may pass for the PDF
+            RemoveNewObject(open, folder.text, deliveredName);
         printf("%s: Could not copy the PDF (error 0x%08X).\n", name, (unsigned)result);
         return 0;
     }
@@ -612,9 +854,10 @@ int DeliverToMediaEreader(const char *fileName) {
     DeviceIds list;
     if (!ListDevices(manager.object, &list))
         return 0;
+    OpenDevice open;
     char name[kConsoleTextSize];
-    int chosen = ChooseEreader(manager.object, list, name, sizeof name);
-    if (chosen < 0)
+    result = OpenEreader(manager.object, list, &open, name, sizeof name);
+    if (result == S_FALSE)
         return 0;
-    return DeliverToDevice(list.ids[chosen], name, fileName);
+    return DeliverToDevice(open, result, name, fileName);
 }

@@ -12,6 +12,7 @@ typedef uint64_t ULONGLONG;
 typedef int64_t LONGLONG;
 typedef uint16_t VARTYPE;
 typedef float FLOAT;
+typedef double DATE; // days since 30 December 1899, the time of day as the fraction
 typedef GUID IID;
 typedef GUID CLSID;
 typedef const GUID &REFGUID;
@@ -49,6 +50,7 @@ typedef const CLSID &REFCLSID;
 #define CP_ACP 0u
 
 #define VT_EMPTY 0
+#define VT_DATE 7
 #define VT_UI4 19
 #define VT_UI8 21
 #define VT_LPWSTR 31
@@ -77,6 +79,7 @@ struct PROPVARIANT {
     union {
         ULONG ulVal;
         ULARGE_INTEGER uhVal;
+        DATE date;
         LPWSTR pwszVal;
         CLSID *puuid;
         struct {
