@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/stat.h>
 
 #include "common/delivered_name.h"
 #include "driver/run.h"
@@ -20,12 +21,18 @@ const char kNotPluggedIn[] = "Kindle must be plugged in!\n";
 const char kDelivered[] =
     "Kindle Scribe: Output copied to Kindle!\nKindle Scribe can be unplugged.\n";
 
-// A [media NAME] section; keys without storages get one "Internal Storage".
+// A [media NAME] section: keys, and for those not among them an e-reader's pnp_id, one
+// "Internal Storage" and pieces of 1000 bytes.
 std::string Reader(const std::string &name, const std::string &keys = kKindle) {
-    std::string storages =
-        keys.find("storages") == std::string::npos ? "storages = Internal Storage\n" : "";
-    return "[media " + name + "]\npnp_id = \\\\?\\usb#vid_1949&pid_" + name + "#g0001\n" + keys +
-           storages + "optimal_buffer = 1000\n";
+    std::string section = "[media " + name + "]\n" + keys;
+    const std::pair<std::string, std::string> defaults[] = {
+        {"pnp_id", "\\\\?\\usb#vid_1949&pid_" + name + "#g0001"},
+        {"storages", "Internal Storage"},
+        {"optimal_buffer", "1000"}};
+    for (const auto &[key, value] : defaults)
+        if (keys.find(key + " = ") == std::string::npos)
+            section += key + " = " + value + "\n";
+    return section;
 }
 
 // 2500 bytes that are not one byte repeated: pieces out of order would show.
@@ -38,13 +45,17 @@ std::string Pdf(int run = 0) {
 
 class MediaDelivery : public MachineTest {
   protected:
-    // A machine from ini with a waiting PDF and the device folders given (below media/).
+    // A machine from ini with a waiting PDF, the device folders given and files (paths below
+    // media/), made before the machine loads, as its keys may name them.
     void Prepare(const std::string &ini, const std::vector<std::string> &folders,
-                 const std::string &pdf = Pdf()) {
+                 const std::string &pdf = Pdf(),
+                 const std::map<std::string, std::string> &files = {}) {
         ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
-        Load(ini);
         for (const std::string &each : folders)
             fs::create_directories(folder + "/media/" + each);
+        for (const auto &[path, bytes] : files)
+            Put(path, bytes);
+        Load(ini);
         WriteFile(kPdfPath, pdf);
     }
     // Loads ini again, keeping every file (a fault gone, a device changed).
@@ -112,11 +123,84 @@ TEST_F(MediaDelivery, TheFirstDeviceDescribedAsAKindleIsTheOne) {
     }
 }
 
-// Device object, its storages, a folder at a storage's root: nothing deeper is searched.
+// Without "Kindle" in its description a device is an e-reader when it comes from vendor 1949
+// and reports a "Kindle" model; only such devices are opened to ask, and each is closed again
+// unless chosen. Its console name: the friendly name, else the description, else the model.
+TEST_F(MediaDelivery, AnMtpDeviceIsKnownByItsVendorAndTheModelItReports) {
+    const std::string mtp = "description = MTP USB Device\n", fire = "model = Fire\n";
+    const std::string phone = "pnp_id = \\\\?\\usb#vid_18d1&pid_4ee1#p1\n";
+    const std::string upper = "pnp_id = USB\\VID_1949&PID_9981\\G0001\n";
+    // ini; the devices with a documents folder; the one delivered to and its console name; how
+    // many devices were opened
+    const std::tuple<std::string, std::string, std::string, std::string, int> cases[] = {
+        {Reader("S", "friendly_name = Scribe\n" + mtp + "model = Kindle Scribe\n"), "S", "S",
+         "Scribe", 1},
+        {Reader("S", upper + "model = Kindle Paperwhite Signature Edition\n"), "S", "S",
+         "Kindle Paperwhite Signature Edition", 1},
+        {Reader("F", mtp + fire), "F", "", "", 1},
+        {Reader("P", phone + mtp + "model = Kindle Phone\n"), "P", "", "", 0},
+        {Reader("F", mtp + fire) + Reader("S", mtp + "model = Kindle Scribe\n"), "FS", "S",
+         "MTP USB Device", 2},
+        // a friendly name that would fill the buffer without its terminator is not read
+        {Reader("S",
+                "friendly_name = " + std::string(259, 'x') + "y\ndescription = Kindle Scribe\n"),
+         "S", "S", "Kindle Scribe", 1},
+    };
+    for (const auto &[ini, devices, target, name, opened] : cases) {
+        SCOPED_TRACE(ini);
+        std::vector<std::string> folders;
+        for (char device : devices)
+            folders.push_back(device + std::string("/Internal Storage/documents"));
+        Prepare(ini, folders);
+        std::string console = Run();
+        std::map<std::string, std::string> expected;
+        if (target.empty()) {
+            EXPECT_EQ(console, kNotPluggedIn);
+        } else {
+            EXPECT_EQ(console,
+                      name + ": Output copied to Kindle!\n" + name + " can be unplugged.\n");
+            expected[target + "/Internal Storage/documents/VellumTransit.pdf"] = Pdf();
+        }
+        EXPECT_EQ(Devices(), expected);
+        int opens = 0, closes = 0, models = 0;
+        for (const std::string &line : simwin::Events()) {
+            opens += line.compare(0, 21, "IPortableDevice::Open") == 0;
+            closes += line.compare(0, 22, "IPortableDevice::Close") == 0;
+        }
+        for (size_t at = 0; (at = simwin::TraceText().find("    Model: ", at)) != std::string::npos;
+             ++at)
+            ++models;
+        EXPECT_EQ(opens, opened);
+        EXPECT_EQ(closes, opened);
+        EXPECT_EQ(models, opened); // the report names the model of every device opened
+    }
+}
+
+// Device object, its storages, a folder at a storage's root: nothing deeper is searched. A
+// folder named exactly "documents" wins over one in other letters on any storage (a
+// case-sensitive device reads only it); an object that cannot be read is passed over, and the
+// walk goes on to the last identifier, however few each call hands out.
 TEST_F(MediaDelivery, TheDocumentsFolderIsFoundAtAStoragesRootOnly) {
     const std::string two = "storages = Internal Storage | SD Card\n";
     const char kNoFolder[] = "Kindle Scribe: No documents folder.\nKindle must be plugged in!\n";
+    // keys, folders, the documents folder used
     const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
+        {two, {"S/Internal Storage/Documents", "S/SD Card/documents"}, "S/SD Card/documents"},
+        {two,
+         {"S/Internal Storage/documents", "S/SD Card/Documents"},
+         "S/Internal Storage/documents"},
+        {"",
+         {"S/Internal Storage/Documents", "S/Internal Storage/documents"},
+         "S/Internal Storage/documents"},
+        {"unreadable = Internal Storage/audible\n",
+         {"S/Internal Storage/audible", "S/Internal Storage/documents"},
+         "S/Internal Storage/documents"},
+        {two + "unreadable = Internal Storage\n",
+         {"S/Internal Storage/documents", "S/SD Card/documents"},
+         "S/SD Card/documents"},
+        {"enum_batch = 1\n",
+         {"S/Internal Storage/books", "S/Internal Storage/documents"},
+         "S/Internal Storage/documents"},
         {two, {"S/Internal Storage/books", "S/SD Card/documents"}, "S/SD Card/documents"},
         {two,
          {"S/Internal Storage/documents", "S/SD Card/documents"},
@@ -164,10 +248,69 @@ TEST_F(MediaDelivery, OlderCopiesStayAndTheNewOneTakesTheNextFreeName) {
               events.end());
 }
 
+// A name is free only once every child of documents is judged: by its original file name, or
+// else by its object name with or without ".pdf" (MTP devices drop the extension), in any case,
+// however few identifiers each call hands out. A child that cannot be read leaves none free.
+TEST_F(MediaDelivery, EveryChildOfDocumentsIsJudgedBeforeANameIsFree) {
+    const std::string doc = "S/Internal Storage/documents/", path = "Internal Storage/documents/";
+    std::map<std::string, std::string> forty = {{doc + "VellumTransit.pdf", "old"}};
+    for (int i = 10; i < 49; ++i)
+        forty[doc + "Note" + std::to_string(i) + ".txt"] = "n";
+    // keys, files, the name the PDF gets (or the failure's code)
+    const std::tuple<std::string, std::map<std::string, std::string>, std::string> cases[] = {
+        {"enum_batch = 5\n", forty, "VellumTransit (2).pdf"},
+        {"enum_batch = 5\nno_original_name = " + path + "VellumTransit.pdf\n", forty,
+         "VellumTransit (2).pdf"},
+        {"object_names = file\nno_original_name = " + path + "vellumtransit.PDF\n",
+         {{doc + "vellumtransit.PDF", "old"}},
+         "VellumTransit (2).pdf"},
+        {"no_original_name = " + path + "VELLUMTRANSIT (2).txt\n",
+         {{doc + "VellumTransit.pdf", "1"}, {doc + "VELLUMTRANSIT (2).txt", "2"}},
+         "VellumTransit (3).pdf"},
+        {"no_original_name = " + path + "VellumTransit (2).pdf\n",
+         {{doc + "VellumTransit (2).pdf", "2"}},
+         "VellumTransit.pdf"},
+        {"unreadable = " + path + "Note.txt\n", {{doc + "Note.txt", "n"}}, "0x8007001F"},
+    };
+    for (const auto &[keys, files, outcome] : cases) {
+        SCOPED_TRACE(keys);
+        Prepare(Reader("S", kKindle + keys), {doc}, Pdf(), files);
+        std::map<std::string, std::string> expected = files;
+        if (outcome[0] == '0') {
+            EXPECT_EQ(Run(), "Kindle Scribe: Could not copy the PDF (error " + outcome + ").\n" +
+                                 kNotPluggedIn);
+        } else {
+            EXPECT_EQ(Run(), kDelivered);
+            expected[doc + outcome] = Pdf();
+        }
+        EXPECT_EQ(Devices(), expected);
+    }
+}
+
+// The object is dated by the time of the copy (the device shows it as the file's time) and
+// written in pieces of the size the device asks for, but never more than 4 MiB.
+TEST_F(MediaDelivery, TheObjectIsDatedAndWrittenInPiecesOfAtMost4MiB) {
+    const std::string pdf = Pdf() + std::string(4 * 1024 * 1024, 'z');
+    Prepare(Reader("S", kKindle + "optimal_buffer = 16777216\n"), {"S/Internal Storage/documents"},
+            pdf);
+    EXPECT_EQ(Run(), kDelivered);
+    std::string writes;
+    for (const std::string &line : simwin::Events())
+        if (line.compare(0, 15, "IStream::Write ") == 0)
+            writes += line.substr(line.rfind(".pdf ") + 5) + "\n";
+    EXPECT_EQ(writes, "4194304 ok\n2500 ok\n");
+    struct stat info;
+    ASSERT_EQ(
+        stat((folder + "/media/S/Internal Storage/documents/VellumTransit.pdf").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1730799000); // simwin's clock: 5 November 2024, 09:30:00
+}
+
 // Each failure: its exact lines, the PDF kept, nothing new or hidden left on the device, and
 // nothing held (Run checks); then the fault is gone and the next run delivers.
 TEST_F(MediaDelivery, AFailedCopyKeepsThePdfAndTheNextRunDelivers) {
     const std::string plain = Reader("S");
+    // A device that makes the object at the create call, and keeps it after a Revert.
+    const std::string onCreate = Reader("S", kKindle + "transfer = on_create\n");
     auto failed = [](const char *code) {
         return std::string("Kindle Scribe: Could not copy the PDF (error ") + code + ").\n" +
                kNotPluggedIn;
@@ -184,6 +327,12 @@ TEST_F(MediaDelivery, AFailedCopyKeepsThePdfAndTheNextRunDelivers) {
         {plain + "[faults]\nIStream::Commit = 1:0x80070079\n", failed("0x80070079")},
         {plain + "[faults]\nIStream::Write = 2:short\n", failed("0x8007000D")}, // size read back
         {plain, failed("0x80070050")}, // every name up to (999) taken
+        {Reader("S", kKindle + "transfer = on_create\nfree_bytes = 1500\n"), failed("0x80030070")},
+        {onCreate + "[faults]\nIStream::Write = 3:0x8003001D\n", failed("0x8003001D")},
+        {onCreate + "[faults]\nIStream::Commit = 1:0x80070079\n", failed("0x80070079")},
+        {onCreate + "[faults]\nIStream::Write = 2:short\n", failed("0x8007000D")},
+        {onCreate + "[faults]\nIPortableDeviceProperties::GetValues = 4:0x8007001F\n",
+         failed("0x8007001F")}, // the size read back
     };
     for (const auto &[ini, console] : cases) {
         SCOPED_TRACE(ini);
@@ -216,7 +365,7 @@ TEST_F(MediaDelivery, AFailedCopyKeepsThePdfAndTheNextRunDelivers) {
         }
         if (console == failed("0x80070050"))
             continue;
-        Reload(plain);
+        Reload(ini.find("on_create") != std::string::npos ? onCreate : plain);
         EXPECT_EQ(Run(), kDelivered);
         EXPECT_FALSE(Exists(kPdfPath));
         expected[name] = Pdf();
@@ -232,6 +381,14 @@ TEST_F(MediaDelivery, AFailedCopyKeepsThePdfAndTheNextRunDelivers) {
     EXPECT_FALSE(Exists(kPdfPath));
     expected["S/Internal Storage/documents/VellumTransit.pdf"] = Pdf();
     EXPECT_EQ(Devices(), expected);
+
+    // Only a failing delete leaves a partial object (the first piece), and the report says so.
+    Prepare(onCreate + "[faults]\nIStream::Write = 2\nIPortableDeviceContent::Delete = 1\n",
+            {"S/Internal Storage/documents"});
+    EXPECT_EQ(Run(), failed("0x80004005"));
+    EXPECT_EQ(Devices()["S/Internal Storage/documents/VellumTransit.pdf"], Pdf().substr(0, 1000));
+    EXPECT_NE(simwin::TraceText().find("\"VellumTransit.pdf\" may be left on the device"),
+              std::string::npos);
 }
 
 } // namespace
