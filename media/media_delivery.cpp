@@ -828,7 +828,16 @@ int DeliverToDevice(const OpenDevice &open, HRESULT opened, const char *name,
         printf("%s: Could not copy the PDF (error 0x%08X).\n", name, (unsigned)result);
         return 0;
     }
-    DeleteFileA(fileName); // only now: the PDF is whole on the device
+    // Only now: the PDF is whole on the device. A PDF that cannot be deleted would be delivered
+    // again by the next run, so its copy is taken back and it waits.
+    if (!DeleteFileA(fileName)) {
+        DWORD error = GetLastError();
+        result = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+        TraceFailure("deleting the delivered PDF", result);
+        RemoveNewObject(open, folder.text, deliveredName);
+        printf("%s: Could not copy the PDF (error 0x%08X).\n", name, (unsigned)result);
+        return 0;
+    }
     printf("%s: Output copied to Kindle!\n", name);
     printf("%s can be unplugged.\n", name);
     return 1;
