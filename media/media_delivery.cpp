@@ -829,10 +829,10 @@ int DeliverToDevice(const OpenDevice &open, HRESULT opened, const char *name,
         return 0;
     }
     // Only now: the PDF is whole on the device. A PDF that cannot be deleted would be delivered
-    // again by the next run, so its copy is taken back and it waits.
-    if (!DeleteFileA(fileName)) {
-        DWORD error = GetLastError();
-        result = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    // again by the next run, so its copy is taken back and it waits (one already gone is not).
+    DWORD error = DeleteFileA(fileName) ? ERROR_SUCCESS : GetLastError();
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        result = HRESULT_FROM_WIN32(error);
         TraceFailure("deleting the delivered PDF", result);
         RemoveNewObject(open, folder.text, deliveredName);
         printf("%s: Could not copy the PDF (error 0x%08X).\n", name, (unsigned)result);
