@@ -8,7 +8,7 @@
 
 struct IPortableDeviceContent;
 struct IPortableDeviceProperties;
-struct IPortableDeviceResources;     // not used: only its slot matters
+struct IPortableDeviceResources;
 struct IPortableDeviceCapabilities;  // not used: only its slot matters
 struct IPortableDeviceEventCallback; // not used: only its slot matters
 struct IEnumPortableDeviceObjectIDs;
@@ -100,6 +100,23 @@ struct IPortableDeviceProperties : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Cancel() = 0;
 };
 
+struct IPortableDeviceResources : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE
+    GetSupportedResources(LPCWSTR pszObjectID, IPortableDeviceKeyCollection **ppKeys) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetResourceAttributes(
+        LPCWSTR pszObjectID, REFPROPERTYKEY Key, IPortableDeviceValues **ppResourceAttributes) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStream(LPCWSTR pszObjectID, REFPROPERTYKEY Key,
+                                                const DWORD dwMode, DWORD *pdwOptimalBufferSize,
+                                                IStream **ppStream) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Delete(LPCWSTR pszObjectID,
+                                             IPortableDeviceKeyCollection *pKeys) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Cancel() = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateResource(IPortableDeviceValues *pResourceAttributes,
+                                                     IStream **ppData,
+                                                     DWORD *pdwOptimalWriteBufferSize,
+                                                     LPWSTR *ppszCookie) = 0;
+};
+
 struct IPortableDeviceDataStream : public IStream {
     virtual HRESULT STDMETHODCALLTYPE GetObjectID(LPWSTR *ppszObjectID) = 0;
     virtual HRESULT STDMETHODCALLTYPE Cancel() = 0;
@@ -124,6 +141,8 @@ DEFINE_GUID(IID_IEnumPortableDeviceObjectIDs, 0x10ece955, 0xcf41, 0x4728, 0xbf, 
             0xdf, 0x1b, 0xbf, 0x19);
 DEFINE_GUID(IID_IPortableDeviceProperties, 0x7f6d695c, 0x03df, 0x4439, 0xa8, 0x09, 0x59, 0x26, 0x6b,
             0xee, 0xe3, 0xa6);
+DEFINE_GUID(IID_IPortableDeviceResources, 0xfd8878ac, 0xd841, 0x4d17, 0x89, 0x1c, 0xe6, 0x82, 0x9c,
+            0xdb, 0x69, 0x34);
 DEFINE_GUID(IID_IPortableDeviceDataStream, 0x88e04db3, 0x1012, 0x4d64, 0x99, 0x96, 0xf7, 0x03, 0xa9,
             0x50, 0xd3, 0xf4);
 
@@ -154,6 +173,18 @@ DEFINE_PROPERTYKEY(WPD_OBJECT_SIZE, 0xef6b490d, 0x5cd8, 0x437a, 0xaf, 0xfc, 0xda
                    0x4a, 0x3c, 11);
 DEFINE_PROPERTYKEY(WPD_OBJECT_ORIGINAL_FILE_NAME, 0xef6b490d, 0x5cd8, 0x437a, 0xaf, 0xfc, 0xda,
                    0x8b, 0x60, 0xee, 0x4a, 0x3c, 12);
+DEFINE_PROPERTYKEY(WPD_OBJECT_DATE_CREATED, 0xef6b490d, 0x5cd8, 0x437a, 0xaf, 0xfc, 0xda, 0x8b,
+                   0x60, 0xee, 0x4a, 0x3c, 18);
+DEFINE_PROPERTYKEY(WPD_OBJECT_DATE_MODIFIED, 0xef6b490d, 0x5cd8, 0x437a, 0xaf, 0xfc, 0xda, 0x8b,
+                   0x60, 0xee, 0x4a, 0x3c, 19);
+
+// Device object properties (WPD_DEVICE_PROPERTIES_V1).
+DEFINE_PROPERTYKEY(WPD_DEVICE_MODEL, 0x26d4979a, 0xe643, 0x4626, 0x9e, 0x2b, 0x73, 0x6d, 0xc0, 0xc9,
+                   0x2f, 0xdc, 8);
+
+// The resource that holds an object's bytes.
+DEFINE_PROPERTYKEY(WPD_RESOURCE_DEFAULT, 0xe81e79be, 0x34f0, 0x41bf, 0xb5, 0x3f, 0xf1, 0xa0, 0x6a,
+                   0xe8, 0x78, 0x42, 0);
 
 // Functional object properties (WPD_FUNCTIONAL_OBJECT_PROPERTIES_V1).
 DEFINE_PROPERTYKEY(WPD_FUNCTIONAL_OBJECT_CATEGORY, 0x8f052d93, 0xabca, 0x4fc5, 0xa5, 0xac, 0xb0,

@@ -189,8 +189,14 @@ int DeliverPdf(DeliveryState *state) {
         // waits, and the next run finds it already there.
         return DeleteFileRetrying(kOutputFileName);
     }
-    if (EreaderRoot[0] == '\0' && DeliverToMediaEreader(kOutputFileName))
-        return 1; // no e-reader drive, but one that is only a portable device
+    if (EreaderRoot[0] == '\0') { // no e-reader drive, but maybe one that is a portable device
+        char name[sizeof state->mediaName];
+        MediaDeliveryResult media = DeliverToMediaEreader(kOutputFileName, name, sizeof name);
+        if (media == MEDIA_COPIED || media == MEDIA_ALREADY) {
+            memcpy(state->mediaName, name, sizeof name);
+            return DeleteFileRetrying(kOutputFileName);
+        }
+    }
     printf("Kindle must be plugged in!\n");
     return 0;
 }
@@ -198,4 +204,6 @@ int DeliverPdf(DeliveryState *state) {
 void FinishDelivery(DeliveryState *state) {
     if (state->copied)
         SafelyRemoveDrive(EreaderRoot[0]); // its outcome is on the console; nothing depends on it
+    if (state->mediaName[0])
+        printf("%s can be unplugged.\n", state->mediaName); // a committed object is on the device
 }

@@ -8,11 +8,13 @@
 struct DeliveryState {
     int scanned; // the drive scan has run: EreaderRoot names the e-reader drive, or is empty
     int copied;  // a PDF reached the e-reader drive: it is removed safely at the end
+    char mediaName[1024]; // the media e-reader a PDF reached, told at the end it can be unplugged
 };
 
 // Delivers the waiting PDF and reports it on the console. 1 when the delivery completed: the
 // PDF is on the e-reader and the local one is gone.
 int DeliverPdf(DeliveryState *state);
 
-// Ends delivery after the last round: the e-reader drive, if a PDF reached it, is removed safely.
+// Ends delivery after the last round: the e-reader drive, if a PDF reached it, is removed
+// safely; a media e-reader that a PDF reached can be unplugged.
 void FinishDelivery(DeliveryState *state);

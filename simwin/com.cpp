@@ -19,11 +19,12 @@ bool SameKey(const PROPERTYKEY &a, const PROPERTYKEY &b) {
     return a.fmtid == b.fmtid && a.pid == b.pid;
 }
 
-// One stored value: a text, a number or a GUID, by its VARTYPE.
+// One stored value: a text, a number, a date or a GUID, by its VARTYPE.
 struct Value {
     VARTYPE vt = VT_EMPTY;
     std::wstring text;
     ULONGLONG number = 0;
+    DATE date = 0;
     GUID guid = {};
 };
 
@@ -44,6 +45,13 @@ class Values : public ComObject<IPortableDeviceValues> {
         return value ? CopyOut(entries[index].second, value) : S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY key, const PROPVARIANT *value) override {
+        HRESULT fault = ComEnter("IPortableDeviceValues::SetValue");
+        return FAILED(fault) ? fault : StoreVariant(key, value);
+    }
+    // SetValue as a device driver fills in the values it answers with: not the program's call.
+    HRESULT StoreVariant(REFPROPERTYKEY key, const PROPVARIANT *value) {
+        if (!value)
+            return E_POINTER;
         Value stored;
         stored.vt = value->vt;
         if (value->vt == VT_LPWSTR)
@@ -52,6 +60,8 @@ class Values : public ComObject<IPortableDeviceValues> {
             stored.number = value->ulVal;
         else if (value->vt == VT_UI8)
             stored.number = value->uhVal.QuadPart;
+        else if (value->vt == VT_DATE)
+            stored.date = value->date;
         else if (value->vt == VT_CLSID && value->puuid)
             stored.guid = *value->puuid;
         else
@@ -250,6 +260,8 @@ class Values : public ComObject<IPortableDeviceValues> {
             *value->puuid = stored.guid;
         } else if (stored.vt == VT_UI4) {
             value->ulVal = (ULONG)stored.number;
+        } else if (stored.vt == VT_DATE) {
+            value->date = stored.date;
         } else {
             value->uhVal.QuadPart = stored.number;
         }
@@ -361,6 +373,9 @@ namespace simwin {
 
 IUnknown *NewPortableDeviceValues() {
     return new Values();
+}
+HRESULT StoreValue(IPortableDeviceValues *values, REFPROPERTYKEY key, const PROPVARIANT *value) {
+    return static_cast<Values *>(values)->StoreVariant(key, value);
 }
 IUnknown *NewPortableDeviceKeyCollection() {
     return new KeyCollection();

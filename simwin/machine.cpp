@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -65,6 +66,11 @@ const char *const kOperations[] = {"CloseHandle",
                                    "fwrite",
                                    "malloc",
                                    "realloc"};
+
+// The operations whose fault may be "short": part of the bytes, reported or not.
+bool HasShortBehaviour(const std::string &name) {
+    return name == "fread" || name == "fwrite" || name == "WriteFile" || name == "IStream::Write";
+}
 
 bool IsOperation(const std::string &name) {
     for (const char *operation : kOperations)
@@ -211,7 +217,10 @@ bool SetDriveKey(Drive *drive, const std::string &key, const std::string &value)
         DWORD count;
         if (value == "always")
             return drive->lockRefusals = -1, true;
-        return ParseDword(value, &count) ? (drive->lockRefusals = (int)count, true) : false;
+        // Past INT_MAX the count would turn into "always".
+        return ParseDword(value, &count) && count <= 0x7FFFFFFFu
+                   ? (drive->lockRefusals = (int)count, true)
+                   : false;
     }
     if (key == "dismount")
         return ParseOkFail(value, &drive->dismountFails);
@@ -305,6 +314,21 @@ bool WritesBytes(const std::string &operation) {
     return operation == "WriteFile" || operation == "CopyFileA" || operation == "IStream::Write";
 }
 
+// Whether mode is a way operation can fail: an error code or a failing HRESULT in 32 bits (a
+// code that means success would fail nothing), "short" where reads and writes can fall short,
+// "crash" anywhere, and "crash_half" (half the bytes written first) where bytes are written.
+bool IsFaultMode(const std::string &operation, const std::string &mode) {
+    if (mode == "crash")
+        return true;
+    if (mode == "crash_half")
+        return WritesBytes(operation);
+    if (mode == "short")
+        return HasShortBehaviour(operation);
+    unsigned long long code;
+    return ParseNumber(mode, &code) && code != 0 && code <= 0xFFFFFFFFull &&
+           (!IsMediaOperation(operation) || code >= 0x80000000ull);
+}
+
 // "1, 3:short, 5:21, 7:crash": the calls to fail and how.
 bool SetFaultKey(Machine *machine, const std::string &operation, const std::string &value) {
     if (!IsOperation(operation))
@@ -322,15 +346,7 @@ bool SetFaultKey(Machine *machine, const std::string &operation, const std::stri
         fault.nth = (int)nth;
         if (colon != std::string::npos) {
             fault.mode = Trim(item.substr(colon + 1));
-            // An error code or a failing HRESULT, in 32 bits: a code that means success would
-            // fail nothing. A crash ends the process at the call; a crash that first writes half
-            // the bytes only on the calls that write bytes.
-            unsigned long long code;
-            if (fault.mode == "crash_half" && !WritesBytes(operation))
-                return false;
-            if (fault.mode != "short" && fault.mode != "crash" && fault.mode != "crash_half" &&
-                (!ParseNumber(fault.mode, &code) || code == 0 || code > 0xFFFFFFFFull ||
-                 (IsMediaOperation(operation) && code < 0x80000000ull)))
+            if (!IsFaultMode(operation, fault.mode))
                 return false;
         }
         planned.push_back(fault);
@@ -369,14 +385,20 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
     Interface *device = nullptr;
     int number = 0;
     std::vector<Drive> drives;
+    // The keys each [machine] and [media] section has given: a second value would quietly
+    // replace the first. (A [faults] line adds faults; the drive tests build [drive] and
+    // [interface] sections by giving a default first and its replacement after.)
+    std::map<std::string, std::set<std::string>> given;
+    std::string sectionName;
     auto fail = [&](const std::string &what) {
         *error = "machine.ini:" + std::to_string(number) + ": " + what;
         return false;
     };
     while (std::getline(in, raw)) {
         ++number;
-        std::string line = Trim(raw.substr(0, raw.find(';')));
-        if (line.empty())
+        // A comment is a line of its own: a ';' inside a value is part of the value.
+        std::string line = Trim(raw);
+        if (line.empty() || line[0] == ';')
             continue;
         if (line.front() == '[') {
             if (line.back() != ']')
@@ -384,6 +406,7 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
             std::string header = Trim(line.substr(1, line.size() - 2));
             drive = nullptr;
             device = nullptr;
+            sectionName = header;
             if (header == "machine" || header == "faults") {
                 section = header;
             } else if (header.compare(0, 6, "drive ") == 0) {
@@ -401,7 +424,7 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
             } else if (header.compare(0, 6, "media ") == 0) {
                 section = "media";
                 std::string why;
-                if (!AddMediaDevice(machine, Trim(header.substr(6)), &why))
+                if (!AddMediaDevice(machine, Trim(header.substr(6)), number, &why))
                     return fail(why);
             } else if (header.compare(0, 10, "interface ") == 0) {
                 section = "interface";
@@ -418,6 +441,8 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
             return fail("expected key = value");
         std::string key = Trim(line.substr(0, equals));
         std::string value = Trim(line.substr(equals + 1));
+        if ((section == "machine" || section == "media") && !given[sectionName].insert(key).second)
+            return fail(key + " is given twice in [" + sectionName + "]");
         bool known = false;
         if (section == "machine")
             known = SetMachineKey(machine, key, value);
@@ -428,12 +453,15 @@ bool ParseIni(const std::string &iniPath, Machine *machine, std::string *error) 
         else if (section == "faults")
             known = SetFaultKey(machine, key, value);
         else if (section == "media")
-            known = SetMediaKey(machine, key, value);
+            known = SetMediaKey(machine, key, value, number);
         else
             return fail("key outside any section");
         if (!known)
             return fail("unknown key or bad value: " + key + " = " + value);
     }
+    std::string why;
+    if (!CheckMediaDevices(*machine, &number, &why))
+        return fail(why);
     machine->drives = drives;
     return true;
 }
@@ -643,6 +671,7 @@ bool LoadMachine(const std::string &folder, std::string *error) {
         return false;
     }
     CompleteDrives(machine);
+    ForgetUncommittedObjects(*machine);
     gMachine = machine;
     return true;
 }
@@ -700,6 +729,22 @@ unsigned long long ClockMilliseconds() {
 }
 
 } // namespace simwin
+
+void GetLocalTime(SYSTEMTIME *time) {
+    const time_t kFirstMorning = 1730799000; // Tuesday 5 November 2024, 09:30:00
+    unsigned long long clock = simwin::Current().clock;
+    time_t now = kFirstMorning + (time_t)(clock / 1000);
+    struct tm fields;
+    gmtime_r(&now, &fields);
+    time->wYear = (WORD)(fields.tm_year + 1900);
+    time->wMonth = (WORD)(fields.tm_mon + 1);
+    time->wDayOfWeek = (WORD)fields.tm_wday;
+    time->wDay = (WORD)fields.tm_mday;
+    time->wHour = (WORD)fields.tm_hour;
+    time->wMinute = (WORD)fields.tm_min;
+    time->wSecond = (WORD)fields.tm_sec;
+    time->wMilliseconds = (WORD)(clock % 1000);
+}
 
 void SimDebugTraceSink(const char *text) {
     simwin::Machine &machine = simwin::Current();

@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <dirent.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 using simwin::ComEnter;
 using simwin::ComObject;
@@ -42,6 +44,7 @@ const char *const kOperations[] = {
     "IPortableDeviceContent::Delete",
     "IEnumPortableDeviceObjectIDs::Next",
     "IPortableDeviceProperties::GetValues",
+    "IPortableDeviceValues::SetValue",
     "IPortableDeviceValues::SetStringValue",
     "IPortableDeviceValues::GetStringValue",
     "IPortableDeviceValues::SetUnsignedIntegerValue",
@@ -52,6 +55,9 @@ const char *const kOperations[] = {
     "IPortableDeviceValues::GetGuidValue",
     "IPortableDeviceKeyCollection::Add",
     "IPortableDevicePropVariantCollection::Add",
+    "IPortableDeviceContent::Transfer",
+    "IPortableDeviceResources::GetStream",
+    "IStream::Read",
     "IStream::Write",
     "IStream::Commit",
     "IStream::Revert",
@@ -69,6 +75,7 @@ std::string EventName(const MediaDevice &device) {
 const HRESULT kInsufficientBuffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 const HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 const HRESULT kObjectNotCommitted = (HRESULT)0x802A0005; // E_WPD_OBJECT_NOT_COMMITED
+const HRESULT kUnreadable = (HRESULT)0x8007001F;         // HRESULT_FROM_WIN32(ERROR_GEN_FAILURE)
 
 std::string Outcome(HRESULT result) {
     return SUCCEEDED(result) ? "ok" : "fail " + HresultText(result);
@@ -151,8 +158,10 @@ std::vector<std::wstring> Children(const MediaDevice &device, const Object &obje
             if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
                 names.push_back(entry->d_name);
         closedir(dir);
+        // Names that differ only in case (a case-sensitive device) follow in byte order.
         std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-            return strcasecmp(a.c_str(), b.c_str()) < 0;
+            int order = strcasecmp(a.c_str(), b.c_str());
+            return order != 0 ? order < 0 : a < b;
         });
     }
     std::vector<std::wstring> ids;
@@ -168,9 +177,20 @@ HRESULT NewObject(IUnknown *made, REFIID riid, void **object) {
     return result;
 }
 
+// Whether a key of device names the object id.
+bool Listed(const std::vector<simwin::MediaPath> &paths, const std::string &id) {
+    for (const simwin::MediaPath &path : paths)
+        if (path.id == id)
+            return true;
+    return false;
+}
+
+// Hands out the children's identifiers; at most batch per call (0: as many as asked), and
+// S_FALSE whenever fewer than asked, even when more remain.
 class Enumeration : public ComObject<IEnumPortableDeviceObjectIDs> {
   public:
-    explicit Enumeration(std::vector<std::wstring> children) : ids(std::move(children)) {}
+    Enumeration(std::vector<std::wstring> children, ULONG batch)
+        : ids(std::move(children)), batch(batch) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
         return QueryOne(this, riid, IID_IEnumPortableDeviceObjectIDs, object);
     }
@@ -179,7 +199,8 @@ class Enumeration : public ComObject<IEnumPortableDeviceObjectIDs> {
         HRESULT fault = ComEnter("IEnumPortableDeviceObjectIDs::Next");
         if (FAILED(fault))
             return fault;
-        while (*fetched < count && next < ids.size())
+        ULONG most = batch && batch < count ? batch : count;
+        while (*fetched < most && next < ids.size())
             out[(*fetched)++] = simwin::TaskText(ids[next++]);
         return *fetched == count ? S_OK : S_FALSE;
     }
@@ -196,6 +217,7 @@ class Enumeration : public ComObject<IEnumPortableDeviceObjectIDs> {
 
   private:
     std::vector<std::wstring> ids;
+    ULONG batch;
     size_t next = 0;
 };
 
@@ -214,6 +236,8 @@ class Properties : public ComObject<IPortableDeviceProperties> {
         Object object;
         if (!Resolve(Media().devices[device], id, &object))
             return kNotFound;
+        if (Listed(Media().devices[device].unreadable, object.id))
+            return kUnreadable;
         IPortableDeviceValues *answer = nullptr;
         NewObject(simwin::NewPortableDeviceValues(), IID_IPortableDeviceValues,
                   reinterpret_cast<void **>(&answer));
@@ -250,6 +274,7 @@ class Properties : public ComObject<IPortableDeviceProperties> {
     // Sets the value of key that object has (and nothing for a key it has not), through the
     // same PROPVARIANT path a device driver uses, so that the program's getters are counted.
     void Fill(const Object &object, const PROPERTYKEY &key, IPortableDeviceValues *values) {
+        const MediaDevice &owner = Media().devices[device];
         auto same = [&](const PROPERTYKEY &other) {
             return key.fmtid == other.fmtid && key.pid == other.pid;
         };
@@ -262,12 +287,18 @@ class Properties : public ComObject<IPortableDeviceProperties> {
         } else if (same(WPD_OBJECT_PARENT_ID) && object.kind != Object::kDevice) {
             value.vt = VT_LPWSTR, text = simwin::Wide(object.parent);
         } else if (same(WPD_OBJECT_NAME)) {
+            std::string name = object.kind == Object::kDevice ? owner.friendlyName : object.name;
+            size_t dot = name.rfind('.');
+            if (object.kind == Object::kFile && owner.stemNames && dot != std::string::npos &&
+                dot > 0)
+                name.erase(dot);
+            value.vt = VT_LPWSTR, text = simwin::Wide(name);
+        } else if (same(WPD_DEVICE_MODEL) && object.kind == Object::kDevice) {
             value.vt = VT_LPWSTR;
-            text =
-                simwin::Wide(object.kind == Object::kDevice ? Media().devices[device].friendlyName
-                                                            : object.name);
+            text = simwin::Wide(owner.modelGiven ? owner.model : owner.description);
         } else if (same(WPD_OBJECT_ORIGINAL_FILE_NAME) &&
-                   (object.kind == Object::kFolder || object.kind == Object::kFile)) {
+                   (object.kind == Object::kFolder || object.kind == Object::kFile) &&
+                   !Listed(owner.noOriginalName, object.id)) {
             value.vt = VT_LPWSTR, text = simwin::Wide(object.name);
         } else if (same(WPD_OBJECT_CONTENT_TYPE)) {
             value.vt = VT_CLSID;
@@ -289,17 +320,20 @@ class Properties : public ComObject<IPortableDeviceProperties> {
             value.pwszVal = const_cast<LPWSTR>(text.c_str());
         else if (value.vt == VT_CLSID)
             value.puuid = &guid;
-        values->SetValue(key, &value); // the set keeps its own copy
+        simwin::StoreValue(values, key, &value); // the set keeps its own copy
     }
 };
 
-// The stream of a new object: bytes go to a hidden file beside the storages until Commit moves
-// it into its folder.
+// The stream of a new object. Its bytes go to a hidden file beside the storages until Commit
+// moves it into its folder; or, on a device that makes objects at the create call (incoming is
+// then the target itself), straight into the object, which a Revert or failed Commit leaves as
+// it is. Commit dates the file by WPD_OBJECT_DATE_MODIFIED, as the device shows it.
 class ObjectStream : public ComObject<IPortableDeviceDataStream> {
   public:
     ObjectStream(size_t device, const std::string &id, const std::string &target,
-                 const std::string &incoming, FILE *file)
-        : device(device), id(id), target(target), incoming(incoming), file(file) {}
+                 const std::string &incoming, FILE *file, const PROPVARIANT &modified)
+        : device(device), id(id), target(target), incoming(incoming), file(file),
+          inPlace(incoming == target), dated(modified.vt == VT_DATE), modified(modified.date) {}
     ~ObjectStream() override { Discard(); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
         if (!(riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream ||
@@ -316,6 +350,11 @@ class ObjectStream : public ComObject<IPortableDeviceDataStream> {
         HRESULT result = ComEnter("IStream::Write", &mode);
         MediaDevice &owner = Media().devices[device];
         ULONG kept = count;
+        if (mode == "crash_half" && file) { // a transfer cut short by a kill
+            fwrite(bytes, 1, count / 2, file);
+            fflush(file);
+            simwin::Crash("IStream::Write");
+        }
         if (mode == "short") { // a device that loses half the bytes and says it took them all
             result = S_OK;
             kept = count / 2;
@@ -342,15 +381,21 @@ class ObjectStream : public ComObject<IPortableDeviceDataStream> {
         HRESULT result = ComEnter("IStream::Commit");
         if (SUCCEEDED(result) && (committed || !file))
             result = E_UNEXPECTED;
-        else if (SUCCEEDED(result) && IsFile(target))
+        else if (SUCCEEDED(result) && !inPlace && IsFile(target))
             result = kAlreadyExists;
         if (SUCCEEDED(result)) {
             bool closed = fclose(file) == 0;
             file = nullptr;
-            if (!closed || rename(incoming.c_str(), target.c_str()) != 0)
+            if (!closed || (!inPlace && rename(incoming.c_str(), target.c_str()) != 0))
                 result = STG_E_WRITEFAULT;
             else
                 committed = true;
+        }
+        if (committed && dated) {
+            // A VT_DATE counts days from 30 December 1899, 25569 days before 1970.
+            struct utimbuf times;
+            times.actime = times.modtime = (time_t)((modified - 25569.0) * 86400.0 + 0.5);
+            utime(target.c_str(), &times);
         }
         simwin::Event("IStream::Commit " + id + " " + Outcome(result));
         return result;
@@ -397,21 +442,130 @@ class ObjectStream : public ComObject<IPortableDeviceDataStream> {
     size_t device;
     std::string id, target, incoming;
     FILE *file;
+    bool inPlace; // the object exists from the create call on
+    bool dated;
+    DATE modified;
     bool committed = false;
     unsigned long long used = 0; // room taken on the device, given back if never committed
 
-    // Forgets an object that was never committed: its bytes and the room they took.
+    // Forgets an object that was never committed: its bytes and the room they took; or, made in
+    // place, stops writing and leaves what was written.
     void Discard() {
         if (!file)
             return;
         fclose(file);
         file = nullptr;
+        if (inPlace)
+            return;
         unlink(incoming.c_str());
         MediaDevice &owner = Media().devices[device];
         if (owner.limited)
             owner.freeBytes += used;
         used = 0;
     }
+};
+
+// The bytes of an object as its default resource gives them, for reading only.
+class ReadStream : public ComObject<IStream> {
+  public:
+    explicit ReadStream(FILE *file) : file(file) {}
+    ~ReadStream() override { fclose(file); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        if (!(riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream)) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *object = static_cast<IStream *>(this);
+        return S_OK;
+    }
+    // S_FALSE when fewer bytes than asked remain, as a stream at its end answers.
+    HRESULT STDMETHODCALLTYPE Read(void *bytes, ULONG count, ULONG *read) override {
+        std::string mode;
+        HRESULT result = ComEnter("IStream::Read", &mode);
+        if (read)
+            *read = 0;
+        if (FAILED(result) && mode != "short")
+            return result;
+        size_t got = fread(bytes, 1, mode == "short" ? count / 2 : count, file);
+        if (read)
+            *read = (ULONG)got;
+        return got == count ? S_OK : ferror(file) ? STG_E_READFAULT : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void *, ULONG, ULONG *) override {
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
+                                     ULARGE_INTEGER *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG *, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
+
+  private:
+    FILE *file;
+};
+
+// An object's resources: only its default resource, only for reading.
+class Resources : public ComObject<IPortableDeviceResources> {
+  public:
+    Resources(size_t device, IUnknown *owner) : device(device), owner(owner) { owner->AddRef(); }
+    ~Resources() override { owner->Release(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+        return QueryOne(this, riid, IID_IPortableDeviceResources, object);
+    }
+    HRESULT STDMETHODCALLTYPE GetStream(LPCWSTR id, REFPROPERTYKEY key, const DWORD mode,
+                                        DWORD *optimal, IStream **stream) override {
+        *stream = nullptr;
+        HRESULT fault = ComEnter("IPortableDeviceResources::GetStream");
+        if (FAILED(fault))
+            return fault;
+        if (!(key.fmtid == WPD_RESOURCE_DEFAULT.fmtid && key.pid == WPD_RESOURCE_DEFAULT.pid) ||
+            mode != STGM_READ)
+            return E_NOTIMPL;
+        Object object;
+        if (!Resolve(Media().devices[device], id, &object) || object.kind != Object::kFile)
+            return kNotFound;
+        FILE *file = fopen(object.host.c_str(), "rb");
+        if (!file)
+            return STG_E_READFAULT;
+        if (optimal)
+            *optimal = Media().devices[device].optimalBuffer;
+        *stream = new ReadStream(file);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSupportedResources(LPCWSTR,
+                                                    IPortableDeviceKeyCollection **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetResourceAttributes(LPCWSTR, REFPROPERTYKEY,
+                                                    IPortableDeviceValues **) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR, IPortableDeviceKeyCollection *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE CreateResource(IPortableDeviceValues *, IStream **, DWORD *,
+                                             LPWSTR *) override {
+        return E_NOTIMPL;
+    }
+
+  private:
+    size_t device;
+    IUnknown *owner; // the device stays alive while its resources are used
 };
 
 class Device;
@@ -433,7 +587,7 @@ class Content : public ComObject<IPortableDeviceContent> {
         const MediaDevice &owner = Media().devices[device];
         if (!Resolve(owner, parent, &object) || object.kind == Object::kFile)
             return kNotFound;
-        *children = new Enumeration(Children(owner, object));
+        *children = new Enumeration(Children(owner, object), owner.enumBatch);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Properties(IPortableDeviceProperties **properties) override {
@@ -472,13 +626,18 @@ class Content : public ComObject<IPortableDeviceContent> {
                 result = kAlreadyExists;
         }
         FILE *file = nullptr;
-        std::string incoming =
-            DeviceFolder(owner) + "/.incoming-" + std::to_string(++Media().nextIncoming);
+        std::string target = parent.host + "/" + simwin::Narrow(fileName);
+        std::string incoming = owner.onCreate ? target
+                                              : DeviceFolder(owner) + "/.incoming-" +
+                                                    std::to_string(++Media().nextIncoming);
         if (SUCCEEDED(result) && !(file = fopen(incoming.c_str(), "wb")))
             result = STG_E_WRITEFAULT;
         if (SUCCEEDED(result)) {
-            *data = new ObjectStream(device, id, parent.host + "/" + simwin::Narrow(fileName),
-                                     incoming, file);
+            PROPVARIANT modified;
+            if (FAILED(values->GetValue(WPD_OBJECT_DATE_MODIFIED, &modified)))
+                modified.vt = VT_EMPTY;
+            *data = new ObjectStream(device, id, target, incoming, file, modified);
+            PropVariantClear(&modified);
             *optimal = owner.optimalBuffer;
         }
         CoTaskMemFree(parentId);
@@ -501,10 +660,15 @@ class Content : public ComObject<IPortableDeviceContent> {
             ids->GetAt(i, &value);
             Object object;
             HRESULT one = S_OK;
-            if (!Resolve(Media().devices[device], value.pwszVal, &object))
+            MediaDevice &owner = Media().devices[device];
+            unsigned long long size = 0;
+            if (!Resolve(owner, value.pwszVal, &object))
                 one = kNotFound;
-            else if (object.kind != Object::kFile || unlink(object.host.c_str()) != 0)
+            else if (object.kind != Object::kFile || !IsFile(object.host, &size) ||
+                     unlink(object.host.c_str()) != 0)
                 one = E_ACCESSDENIED; // folders only with recursion, which is never asked for
+            else if (owner.limited)
+                owner.freeBytes += size;
             simwin::Event("IPortableDeviceContent::Delete " + simwin::Narrow(value.pwszVal) + " " +
                           Outcome(one));
             PropVariantClear(&value);
@@ -514,7 +678,13 @@ class Content : public ComObject<IPortableDeviceContent> {
             simwin::Event("IPortableDeviceContent::Delete " + Outcome(result));
         return result;
     }
-    HRESULT STDMETHODCALLTYPE Transfer(IPortableDeviceResources **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Transfer(IPortableDeviceResources **resources) override {
+        *resources = nullptr;
+        HRESULT fault = ComEnter("IPortableDeviceContent::Transfer");
+        if (SUCCEEDED(fault))
+            *resources = new Resources(device, owner);
+        return fault;
+    }
     HRESULT STDMETHODCALLTYPE CreateObjectWithPropertiesOnly(IPortableDeviceValues *,
                                                              LPWSTR *) override {
         return E_NOTIMPL;
@@ -657,8 +827,10 @@ class Manager : public ComObject<IPortableDeviceManager> {
     }
 
   private:
-    // A device text into a buffer of *length characters: with no buffer, or too small a one,
-    // *length gets the characters needed, terminator included.
+    // A device text into a buffer of *length characters and its terminator: the published
+    // documents disagree on whether the count includes the terminator, so a device takes the
+    // wider reading. With no buffer, or too small a one, *length gets the characters needed,
+    // terminator included.
     HRESULT Text(LPCWSTR id, std::string MediaDevice::*field, const char *operation, WCHAR *text,
                  DWORD *length) {
         HRESULT fault = ComEnter(operation);
@@ -670,7 +842,7 @@ class Manager : public ComObject<IPortableDeviceManager> {
                 continue;
             std::wstring value = simwin::Wide(device.*field);
             DWORD needed = (DWORD)value.size() + 1;
-            if (!text || *length < needed) {
+            if (!text || *length < needed - 1) {
                 *length = needed;
                 return text ? kInsufficientBuffer : S_OK;
             }
@@ -694,12 +866,52 @@ bool ParseHresult(const std::string &text, HRESULT *result) {
     return true;
 }
 
-bool ParseCount(const std::string &text, unsigned long long *value) {
+// A decimal count no larger than most; a number past it does not fit its field.
+bool ParseCount(const std::string &text, unsigned long long most, unsigned long long *value) {
     if (text.empty() || !isdigit((unsigned char)text[0]))
         return false;
+    errno = 0;
     char *end = nullptr;
     *value = strtoull(text.c_str(), &end, 10);
-    return *end == '\0';
+    return *end == '\0' && errno == 0 && *value <= most;
+}
+
+// "A | B | C": the parts, none of them empty.
+bool SplitList(const std::string &value, std::vector<std::string> *parts) {
+    parts->clear();
+    std::stringstream list(value);
+    std::string part;
+    while (std::getline(list, part, '|')) {
+        size_t begin = part.find_first_not_of(' '), end = part.find_last_not_of(' ');
+        if (begin == std::string::npos)
+            return false;
+        parts->push_back(part.substr(begin, end - begin + 1));
+    }
+    return !parts->empty() && value.back() != '|';
+}
+
+// "Internal Storage/system | ...": objects of the device, as identifiers; checked against the
+// device's folder once the whole file is read.
+bool ParsePaths(const std::string &value, int line, std::vector<simwin::MediaPath> *paths) {
+    std::vector<std::string> parts;
+    if (!SplitList(value, &parts))
+        return false;
+    for (const std::string &path : parts) {
+        simwin::MediaPath named;
+        named.line = line;
+        std::stringstream components(path);
+        std::string component;
+        while (std::getline(components, component, '/')) {
+            if (component.empty() || component == "." || component == ".." ||
+                component.find('\\') != std::string::npos)
+                return false;
+            named.id += (named.id.empty() ? "" : "\\") + component;
+        }
+        if (named.id.empty() || path.back() == '/')
+            return false;
+        paths->push_back(named);
+    }
+    return true;
 }
 
 } // namespace
@@ -727,29 +939,31 @@ bool SetWpdKey(Machine *machine, const std::string &value) {
     return value == "ok" || value == "missing";
 }
 
-bool AddMediaDevice(Machine *machine, const std::string &name, std::string *error) {
+bool AddMediaDevice(Machine *machine, const std::string &name, int line, std::string *error) {
     if (!machine->media)
         machine->media = std::make_shared<MediaState>();
     if (name.empty() || name.find_first_of("/\\") != std::string::npos || name[0] == '.') {
         *error = "a media section names one folder: [media Kindle Scribe]";
         return false;
     }
+    // Their pnp_ids would differ only in case, which names one device.
     for (const MediaDevice &other : machine->media->devices)
-        if (other.name == name) {
+        if (strcasecmp(other.name.c_str(), name.c_str()) == 0) {
             *error = "media " + name + " is described twice";
             return false;
         }
     MediaDevice device;
     device.name = name;
+    device.line = line;
     device.pnpId = "\\\\?\\simwin#media#" + name + "#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
     machine->media->devices.push_back(device);
     return true;
 }
 
-bool SetMediaKey(Machine *machine, const std::string &key, const std::string &value) {
+bool SetMediaKey(Machine *machine, const std::string &key, const std::string &value, int line) {
     MediaDevice &device = machine->media->devices.back();
     if (key == "pnp_id")
-        return device.pnpId = value, !value.empty();
+        return device.pnpId = value, device.pnpIdLine = line, !value.empty();
     if (key == "friendly_name")
         return device.friendlyName = value, true;
     if (key == "manufacturer")
@@ -757,18 +971,12 @@ bool SetMediaKey(Machine *machine, const std::string &key, const std::string &va
     if (key == "description")
         return device.description = value, true;
     if (key == "storages") {
-        device.storages.clear();
-        std::string rest = value;
-        for (size_t bar; !rest.empty();
-             rest = bar == std::string::npos ? "" : rest.substr(bar + 3)) {
-            bar = rest.find(" | ");
-            std::string storage = rest.substr(0, bar);
-            if (storage.empty() || storage.find_first_of("/\\") != std::string::npos ||
-                storage[0] == '.')
+        if (!SplitList(value, &device.storages))
+            return false;
+        for (const std::string &storage : device.storages)
+            if (storage.find_first_of("/\\") != std::string::npos || storage[0] == '.')
                 return false;
-            device.storages.push_back(storage);
-        }
-        return !device.storages.empty();
+        return true;
     }
     if (key == "open") {
         if (value == "ok")
@@ -776,15 +984,68 @@ bool SetMediaKey(Machine *machine, const std::string &key, const std::string &va
         return ParseHresult(value, &device.open) && FAILED(device.open);
     }
     if (key == "free_bytes")
-        return device.limited = true, ParseCount(value, &device.freeBytes);
+        return device.limited = true, ParseCount(value, ~0ull, &device.freeBytes);
+    unsigned long long number = 0;
     if (key == "optimal_buffer") {
-        unsigned long long bytes = 0;
-        if (!ParseCount(value, &bytes) || bytes == 0 || bytes > 0xFFFFFFFFull)
+        if (!ParseCount(value, 0xFFFFFFFFull, &number) || number == 0)
             return false;
-        device.optimalBuffer = (DWORD)bytes;
-        return true;
+        return device.optimalBuffer = (DWORD)number, true;
     }
+    if (key == "enum_batch") {
+        if (!ParseCount(value, 0xFFFFFFFFull, &number) || number == 0)
+            return false;
+        return device.enumBatch = (ULONG)number, true;
+    }
+    if (key == "model")
+        return device.model = value, device.modelGiven = true, true;
+    if (key == "object_names") {
+        device.stemNames = value == "stem";
+        return value == "stem" || value == "file";
+    }
+    if (key == "transfer") {
+        device.onCreate = value == "on_create";
+        return value == "on_commit" || value == "on_create";
+    }
+    if (key == "unreadable")
+        return ParsePaths(value, line, &device.unreadable);
+    if (key == "no_original_name")
+        return ParsePaths(value, line, &device.noOriginalName);
     return false;
+}
+
+bool CheckMediaDevices(const Machine &machine, int *line, std::string *error) {
+    if (!machine.media)
+        return true;
+    const std::vector<MediaDevice> &devices = machine.media->devices;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const MediaDevice &device = devices[i];
+        if (device.storages.empty()) {
+            *line = device.line;
+            *error = "media " + device.name + " has no storages";
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j)
+            if (strcasecmp(devices[j].pnpId.c_str(), device.pnpId.c_str()) == 0) {
+                *line = device.pnpIdLine ? device.pnpIdLine : device.line;
+                *error = "media " + device.name + " has the pnp_id of media " + devices[j].name;
+                return false;
+            }
+        for (const auto *paths : {&device.unreadable, &device.noOriginalName})
+            for (const MediaPath &path : *paths) {
+                std::string storage = path.id.substr(0, path.id.find('\\'));
+                std::string host = machine.folder + "/media/" + device.name + "/" + path.id;
+                std::replace(host.begin(), host.end(), '\\', '/');
+                struct stat info;
+                if (std::find(device.storages.begin(), device.storages.end(), storage) ==
+                        device.storages.end() ||
+                    stat(host.c_str(), &info) != 0) {
+                    *line = path.line;
+                    *error = path.id + " names nothing on media " + device.name;
+                    return false;
+                }
+            }
+    }
+    return true;
 }
 
 bool IsMediaOperation(const std::string &name) {
@@ -792,6 +1053,22 @@ bool IsMediaOperation(const std::string &name) {
         if (name == operation)
             return true;
     return false;
+}
+
+// A device drops an object that was never committed when the session that made it ends; a
+// process killed mid-transfer cannot tell simwin so, so the next machine does it.
+void ForgetUncommittedObjects(const Machine &machine) {
+    if (!machine.media)
+        return;
+    for (const MediaDevice &device : machine.media->devices) {
+        std::string folder = machine.folder + "/media/" + device.name;
+        if (DIR *dir = opendir(folder.c_str())) {
+            while (dirent *entry = readdir(dir))
+                if (strncmp(entry->d_name, ".incoming-", 10) == 0)
+                    unlink((folder + "/" + entry->d_name).c_str());
+            closedir(dir);
+        }
+    }
 }
 
 void CountMediaHeld(const Machine &machine, Held *held) {

@@ -6,15 +6,31 @@
 
 namespace simwin {
 
+// An object of a device that a key names: its identifier ("Internal Storage\system") and the
+// line that named it.
+struct MediaPath {
+    std::string id;
+    int line = 0;
+};
+
 // One [media NAME] section: a portable device whose content is MACHINE/media/NAME/.
 struct MediaDevice {
     std::string name;
+    int line = 0, pnpIdLine = 0; // where the section and its pnp_id stand in machine.ini
     std::string pnpId, friendlyName, manufacturer, description;
     std::vector<std::string> storages; // each also the folder MACHINE/media/NAME/<storage>/
     HRESULT open = S_OK;               // what IPortableDevice::Open returns
     bool limited = false;              // free_bytes given
     unsigned long long freeBytes = 0;
     DWORD optimalBuffer = 262144;
+    bool modelGiven = false; // without it, WPD_DEVICE_MODEL is the description
+    std::string model;
+    bool stemNames = true;             // a file's WPD_OBJECT_NAME drops its extension, as over MTP
+    ULONG enumBatch = 0;               // identifiers per Next call at most; 0: as many as asked
+    std::vector<MediaPath> unreadable; // GetValues fails on these
+    std::vector<MediaPath> noOriginalName; // these have no WPD_OBJECT_ORIGINAL_FILE_NAME
+    bool onCreate =
+        false; // a new object exists from the create call on, and stays if not committed
 };
 
 struct MediaState {
@@ -79,6 +95,10 @@ template <typename Self> HRESULT QueryOne(Self *self, REFIID riid, REFIID own, v
 IUnknown *NewPortableDeviceManager();
 IUnknown *NewPortableDevice();
 IUnknown *NewPortableDeviceValues();
+
+// Sets a value in a set that NewPortableDeviceValues made, as a driver answers: not counted as a
+// call of the program's, so [faults] never hits it.
+HRESULT StoreValue(IPortableDeviceValues *values, REFPROPERTYKEY key, const PROPVARIANT *value);
 IUnknown *NewPortableDeviceKeyCollection();
 IUnknown *NewPortableDevicePropVariantCollection();
 

@@ -128,6 +128,19 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 void Sleep(DWORD milliseconds);
 
+// The machine's local time: a fixed day, moved on by Sleep's virtual clock, so runs repeat.
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+void GetLocalTime(SYSTEMTIME *time);
+
 // Ordinary files through handles (CreateFileA below opens them too), and named mutexes, which
 // are shared by every process on the same machine folder.
 #define WAIT_OBJECT_0 0u

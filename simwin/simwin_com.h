@@ -12,6 +12,7 @@ typedef uint64_t ULONGLONG;
 typedef int64_t LONGLONG;
 typedef uint16_t VARTYPE;
 typedef float FLOAT;
+typedef double DATE; // days since 30 December 1899, the time of day as the fraction
 typedef GUID IID;
 typedef GUID CLSID;
 typedef const GUID &REFGUID;
@@ -39,6 +40,7 @@ typedef const CLSID &REFCLSID;
 #define RPC_E_CHANGED_MODE ((HRESULT)0x80010106)
 #define STG_E_WRITEFAULT ((HRESULT)0x8003001D)
 #define STG_E_READFAULT ((HRESULT)0x8003001E)
+#define STG_E_ACCESSDENIED ((HRESULT)0x80030005)
 #define STG_E_MEDIUMFULL ((HRESULT)0x80030070)
 #define ERROR_NOT_FOUND 1168
 
@@ -46,9 +48,11 @@ typedef const CLSID &REFCLSID;
 #define COINIT_APARTMENTTHREADED 0x2u
 #define CLSCTX_INPROC_SERVER 0x1u
 #define STGC_DEFAULT 0u
+#define STGM_READ 0x0u
 #define CP_ACP 0u
 
 #define VT_EMPTY 0
+#define VT_DATE 7
 #define VT_UI4 19
 #define VT_UI8 21
 #define VT_LPWSTR 31
@@ -77,6 +81,7 @@ struct PROPVARIANT {
     union {
         ULONG ulVal;
         ULARGE_INTEGER uhVal;
+        DATE date;
         LPWSTR pwszVal;
         CLSID *puuid;
         struct {

@@ -189,14 +189,21 @@ struct Held;
 // The [machine] key wpd = ok | missing.
 bool SetWpdKey(Machine *machine, const std::string &value);
 
-// Opens a [media NAME] section: a portable device, in the manager's order.
-bool AddMediaDevice(Machine *machine, const std::string &name, std::string *error);
+// Opens a [media NAME] section (at line): a portable device, in the manager's order.
+bool AddMediaDevice(Machine *machine, const std::string &name, int line, std::string *error);
 
-// One key of the last [media NAME] section.
-bool SetMediaKey(Machine *machine, const std::string &key, const std::string &value);
+// One key of the last [media NAME] section, at line.
+bool SetMediaKey(Machine *machine, const std::string &key, const std::string &value, int line);
+
+// The mistakes that only the whole file shows: a device without storages, two devices with one
+// pnp_id, a path that names nothing. False with the line and the reason.
+bool CheckMediaDevices(const Machine &machine, int *line, std::string *error);
 
 // Whether name is a COM or WPD operation that [faults] can fail.
 bool IsMediaOperation(const std::string &name);
+
+// Drops the hidden files of objects that a killed run never committed.
+void ForgetUncommittedObjects(const Machine &machine);
 
 // Adds what the program holds of COM to held.
 void CountMediaHeld(const Machine &machine, Held *held);

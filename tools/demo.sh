@@ -6,8 +6,9 @@
 # 2. A machine without an e-reader: the PDF waits in the spool folder. The e-reader is then
 #    plugged in, and the next run only delivers.
 # 3. A media e-reader: a current model that Windows lists only as a portable device (MTP), with
-#    no drive letter. The PDF goes into its documents folder beside an older one, under the next
-#    free name.
+#    no drive letter, described as "MTP USB Device" like the phone and the maker's tablet before
+#    it, and recognised by its USB vendor (1949) and the model it reports. The PDF goes into its
+#    documents folder beside an older one, under the next free name.
 #
 # Everything lands in demo/ (machine folders, transcripts, events.log, trace.log).
 set -euo pipefail
@@ -56,7 +57,9 @@ parent_id = USB\VID_0AB1&PID_0C22&MI_00\7&1A2B3C&0&0000
 INI
 }
 
-# A media e-reader after a phone, as the portable-device manager lists them.
+# A media e-reader after a phone and the maker's tablet, as the portable-device manager lists
+# them and as they present themselves over MTP: names without extensions, a few identifiers
+# per call, a nameless folder that cannot be read, objects that exist from the create call on.
 media_ini() {
     cat <<'INI'
 [machine]
@@ -66,17 +69,30 @@ trace = on
 pnp_id = \\?\usb#vid_0ab1&pid_4ee1#0a1b2c#{6ac27878-a6fa-4155-ba85-f98f491d4f33}
 friendly_name = Phone X1
 manufacturer = Any Phone Maker
-description = Phone X1
+description = MTP USB Device
+model = Kindle Phone
 storages = Internal shared storage
+
+[media Tablet]
+pnp_id = \\?\usb#vid_1949&pid_0800#f0001#{6ac27878-a6fa-4155-ba85-f98f491d4f33}
+friendly_name = Fire
+manufacturer = Any Maker
+description = MTP USB Device
+model = Fire
+storages = Internal storage
 
 [media Scribe]
 pnp_id = \\?\usb#vid_1949&pid_9981#g0001#{6ac27878-a6fa-4155-ba85-f98f491d4f33}
 friendly_name = Kindle Scribe
 manufacturer = Any Maker
-description = Kindle Scribe
+description = MTP USB Device
+model = Kindle Scribe
 storages = Internal Storage
 free_bytes = 1000000000
 optimal_buffer = 262144
+enum_batch = 8
+unreadable = Internal Storage/_nameless
+transfer = on_create
 INI
 }
 
@@ -120,7 +136,8 @@ ls -l "$two/E/documents"
 # ---- 3. A media e-reader -------------------------------------------------------------------
 three=$demo/media-ereader
 mkdir -p "$three/C/Windows/VellumTransit" "$three/media/Scribe/Internal Storage/documents" \
-    "$three/media/Phone/Internal shared storage"
+    "$three/media/Scribe/Internal Storage/_nameless" "$three/media/Phone/Internal shared storage" \
+    "$three/media/Tablet/Internal storage"
 media_ini >"$three/machine.ini"
 cp "$one/E/documents/VellumTransit.pdf" "$three/media/Scribe/Internal Storage/documents/"
 bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps \

@@ -57,6 +57,12 @@ TEST(WpdDeclarations, EveryMethodStandsInItsPublishedSlot) {
         SLOT(IPortableDeviceContent, Cancel, 10),
         SLOT(IPortableDeviceContent, Move, 11),
         SLOT(IPortableDeviceContent, Copy, 12),
+        SLOT(IPortableDeviceResources, GetSupportedResources, 3),
+        SLOT(IPortableDeviceResources, GetResourceAttributes, 4),
+        SLOT(IPortableDeviceResources, GetStream, 5),
+        SLOT(IPortableDeviceResources, Delete, 6),
+        SLOT(IPortableDeviceResources, Cancel, 7),
+        SLOT(IPortableDeviceResources, CreateResource, 8),
         SLOT(IEnumPortableDeviceObjectIDs, Next, 3),
         SLOT(IEnumPortableDeviceObjectIDs, Skip, 4),
         SLOT(IEnumPortableDeviceObjectIDs, Reset, 5),
@@ -82,6 +88,7 @@ TEST(WpdDeclarations, EveryMethodStandsInItsPublishedSlot) {
         SLOT(IPortableDeviceDataStream, GetObjectID, 14),
         SLOT(IPortableDeviceDataStream, Cancel, 15),
         // simwin's stand-ins for what <portabledevicetypes.h> gives the Windows build.
+        SLOT(IPortableDeviceValues, SetValue, 5),
         SLOT(IPortableDeviceValues, SetStringValue, 7),
         SLOT(IPortableDeviceValues, GetStringValue, 8),
         SLOT(IPortableDeviceValues, SetUnsignedIntegerValue, 9),
@@ -102,6 +109,7 @@ TEST(WpdDeclarations, EveryMethodStandsInItsPublishedSlot) {
     // The record layouts the calls pass, as in a 64-bit Windows process.
     EXPECT_EQ(sizeof(PROPERTYKEY), 20u);
     EXPECT_EQ(sizeof(PROPVARIANT), 24u);
+    EXPECT_EQ(offsetof(PROPVARIANT, date), 8u); // a VT_DATE, after vt and three reserved words
 }
 
 } // namespace

@@ -39,14 +39,22 @@ TEST_F(Simwin, MistakesInMachineIniNameTheirLine) {
         {"[faults]\nDeleteFile = 1\n", "machine.ini:2: unknown key"},
         {"[faults]\nfrobnicate = 1\n", "machine.ini:2: unknown key"},
         {"[faults]\nCopyFileA = 1:0x100000000\n", "machine.ini:2: "},
-        {"[faults]\nCopyFileA = 1:0\n", "machine.ini:2: "},       // success: no fault
-        {"[faults]\nIStream::Commit = 1:1\n", "machine.ini:2: "}, // S_FALSE succeeds
+        {"[faults]\nCopyFileA = 1:0\n", "machine.ini:2: "},           // success: no fault
+        {"[faults]\nIStream::Commit = 1:1\n", "machine.ini:2: "},     // S_FALSE succeeds
+        {"[faults]\nIStream::Commit = 1:short\n", "machine.ini:2: "}, // has no short answer
+        {"[machine]\ntrace = on\ntrace = off\n", "machine.ini:3: trace is given twice"},
+        {"[drive E]\nlock_refusals = 4294967295\n", "machine.ini:2: "}, // not "always"
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
         std::string error = LoadError(c.first);
         EXPECT_EQ(error.compare(0, strlen(c.second), c.second), 0) << error;
     }
+    // A comment stands at the start of a line; a ';' inside a value is part of it.
+    Load("[machine]\n  ; the Windows folder\nwindows_dir = C:\\Win;dows\n");
+    char windows[MAX_PATH];
+    ASSERT_EQ(GetWindowsDirectoryA(windows, sizeof windows), 11u);
+    EXPECT_STREQ(windows, "C:\\Win;dows");
 }
 
 // A machine.ini that is no readable file would run the default machine in place of the one meant.

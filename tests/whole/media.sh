@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole runs of the host binary with a media e-reader, one that is only a portable device: a
 # print job delivered to it; a drive e-reader beside it, which wins without a WPD call; a waiting
-# PDF delivered by a run that converts nothing, byte for byte beside an older copy.
+# PDF delivered by a run that converts nothing, byte for byte beside an older copy; an e-reader
+# as real ones present themselves over MTP, whose failed write leaves nothing behind.
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
 init qpdf pdfinfo pdfimages
@@ -36,7 +37,7 @@ holds "$MACHINE/media/Scribe" 'Internal Storage'
 events_in_order 'MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok' \
     'CoCreateInstance PortableDeviceManager ok' 'IPortableDevice::Open Kindle Scribe ok' \
     "IPortableDeviceContent::CreateObjectWithPropertiesAndData $new $size ok" \
-    "IStream::Commit $new ok" 'DeleteFileA VellumTransit.pdf ok' 'IPortableDevice::Close Kindle Scribe ok'
+    "IStream::Commit $new ok" 'IPortableDevice::Close Kindle Scribe ok' 'DeleteFileA VellumTransit.pdf ok'
 
 new_machine drive-beside-media
 spool "$job"/*
@@ -61,5 +62,41 @@ expect "$MACHINE.out" '%s' "$done_lines"
 check_bytes "the waiting PDF on the device" "$MACHINE.waiting" \
     "$MACHINE/$documents/VellumTransit (2).pdf"
 check_eq "the older copy" 'an older document' "$(cat "$MACHINE/$documents/VellumTransit.pdf")"
+holds "$SPOOL"
+
+# A Kindle Scribe as Windows lists it over MTP: the driver's own description, known by vendor
+# and model, after the maker's tablet of the same vendor; two identifiers per call, a nameless
+# folder at the root that cannot be read, "Documents" beside "documents", and objects that exist
+# from the create call on. A failed write leaves nothing; the next run delivers once.
+new_machine real-mtp
+spool "$job"/*
+scribe=$MACHINE/media/Scribe/Internal\ Storage
+mkdir -p "$MACHINE/media/Fire/Internal storage/documents" "$scribe/Documents" "$scribe/_nameless" \
+    "$scribe/documents"
+guid='#{6ac27878-a6fa-4155-ba85-f98f491d4f33}'
+printf '%s\n' '[media Fire]' "pnp_id = \\\\?\\usb#vid_1949&pid_0800#f0001$guid" \
+    'description = MTP USB Device' 'model = Fire' 'storages = Internal storage' '[media Scribe]' \
+    "pnp_id = \\\\?\\USB#VID_1949&PID_9981#G0001$guid" 'friendly_name = Kindle Scribe' \
+    'description = MTP USB Device' 'model = Kindle Scribe' 'storages = Internal Storage' \
+    'enum_batch = 2' 'unreadable = Internal Storage/_nameless' 'transfer = on_create' \
+    >"$MACHINE/machine.ini"
+cp "$MACHINE/machine.ini" "$MACHINE.ini"
+printf '[faults]\nIStream::Write = 2\n' >>"$MACHINE/machine.ini"
+run_vt
+expect "$MACHINE.out" '%s\n%s\n%s\n%s\n%s\n%s\n' 'Adding VellumTransit1.jpg (1275x1650) into PDF' \
+    'Adding VellumTransit2.jpg (1275x1650) into PDF' '=> Generating PDF File...Done' \
+    "Written PDF $size/$size." 'Kindle Scribe: Could not copy the PDF (error 0x80004005).' \
+    'Kindle must be plugged in!'
+holds "$scribe/documents"
+events_in_order 'IPortableDevice::Open MTP USB Device ok' \
+    'IPortableDevice::Close MTP USB Device ok' 'IPortableDevice::Open Kindle Scribe ok' \
+    'IPortableDeviceContent::Delete Internal Storage\documents\VellumTransit.pdf ok'
+cp "$MACHINE.ini" "$MACHINE/machine.ini"
+run_vt
+expect "$MACHINE.out" '%s' "$done_lines"
+check_bytes "the PDF on the device" "$pdf" "$scribe/documents/VellumTransit.pdf"
+holds "$scribe/documents" VellumTransit.pdf
+holds "$scribe/Documents"
+holds "$MACHINE/media/Fire/Internal storage/documents"
 holds "$SPOOL"
 finish
