@@ -69,7 +69,8 @@ const char *const kOperations[] = {"CloseHandle",
 
 // The operations whose fault may be "short": part of the bytes, reported or not.
 bool HasShortBehaviour(const std::string &name) {
-    return name == "fread" || name == "fwrite" || name == "WriteFile" || name == "IStream::Write";
+    return name == "fread" || name == "fwrite" || name == "WriteFile" || name == "IStream::Read" ||
+           name == "IStream::Write";
 }
 
 bool IsOperation(const std::string &name) {
