@@ -139,7 +139,14 @@ mkdir -p "$three/C/Windows/VellumTransit" "$three/media/Scribe/Internal Storage/
     "$three/media/Scribe/Internal Storage/_nameless" "$three/media/Phone/Internal shared storage" \
     "$three/media/Tablet/Internal storage"
 media_ini >"$three/machine.ini"
-cp "$one/E/documents/VellumTransit.pdf" "$three/media/Scribe/Internal Storage/documents/"
+# An earlier document on the e-reader: the first page alone, converted on a scratch machine.
+earlier=$demo/earlier-document
+mkdir -p "$earlier/C/Windows/VellumTransit"
+bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps "$earlier/pages"
+cp "$earlier/pages/VellumTransit1-1.jpg" "$earlier/C/Windows/VellumTransit/"
+VELLUMTRANSIT_MACHINE=$earlier "$binary" >/dev/null
+cp "$earlier/C/Windows/VellumTransit/VellumTransit.pdf" \
+    "$three/media/Scribe/Internal Storage/documents/"
 bash tools/frontend/print-to-spool.sh tools/frontend/sample-document.ps \
     "$three/C/Windows/VellumTransit"
 run "$three" "A media e-reader (no drive letter) holding an earlier VellumTransit.pdf" 1
