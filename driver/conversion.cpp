@@ -203,8 +203,8 @@ int IsPdfWaiting() {
 // cannot use is deleted at once; one the builder refused stays for a later run. A full document
 // is offered no more pages: they wait for the next round.
 ConversionOutcome ConvertPages(Spool *spool, int firstRound) {
-    if (firstRound && spool->listed == LISTING_CUT) {
-        // Every page waits for a whole listing.
+    if (spool->listed == LISTING_CUT) {
+        // Every page waits for a whole listing (even after a waiting PDF was delivered).
         printf("Could not list the spool folder.\n");
         return CONVERSION_END_RUN;
     }

@@ -53,6 +53,6 @@ void CloseSpool(Spool *spool);
 int IsPdfWaiting();
 
 // Converts the next pages of the listing, until a document holds 256 pages or none are left,
-// and writes the PDF. The first round of a run reports an empty or cut listing; later rounds
-// end quietly when no page is left.
+// and writes the PDF. A cut listing is reported, and so is an empty one in the first round of
+// a run; later rounds end quietly when no page is left.
 ConversionOutcome ConvertPages(Spool *spool, int firstRound);

@@ -108,6 +108,17 @@ TEST_F(Delivery, AWaitingPdfAndTheJobsBehindItGoInOneRun) {
         EXPECT_TRUE(List(kSpool).empty());
         EXPECT_EQ(simwin::CallCounts()["GetDriveTypeA"], 1); // one removal, after the last copy
     }
+
+    // A listing cut short still lets the waiting PDF go; the pages behind it wait.
+    Prepare("", 1);
+    Run();
+    WriteFile(PagePath(7), Page(7));
+    PlugIn(Ereader());
+    simwin::SetFault("_findfirst", 1, "");
+    EXPECT_EQ(Run(), "E:\\Output copied to Kindle!\nCould not list the spool folder.\n"
+                     "Get drive type...\nE:\\ - Removable\r\n" +
+                         std::string(kEjected));
+    EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit7.jpg"});
 }
 
 // A copy that fails keeps the PDF waiting and tries no removal.
