@@ -135,20 +135,21 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
     unsigned long long highest = 0;
     _finddata_t entry;
     intptr_t search = _findfirst((folder + "\\" + kPagePattern).c_str(), &entry);
-    if (search == -1 && errno != ENOENT)
-        return ERROR_ACCESS_DENIED; // a listing that fails could hide a higher job number
+    // A listing that fails part way could hide a higher job number.
+    DWORD error = search == -1 && errno != ENOENT ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
     if (search != -1) {
         do {
             unsigned long long number = JobNumberOf(entry.name);
             highest = number > highest ? number : highest;
         } while (_findnext(search, &entry) == 0);
+        if (errno != ENOENT)
+            error = ERROR_ACCESS_DENIED;
         _findclose(search);
     }
-    if (highest >= 1000000000ull)
-        return ERROR_FILENAME_EXCED_RANGE;
+    if (error == ERROR_SUCCESS && highest >= 1000000000ull)
+        error = ERROR_FILENAME_EXCED_RANGE;
     *job = (int)highest + 1;
     std::vector<std::string> done;
-    DWORD error = ERROR_SUCCESS;
     for (size_t page = 0; page < waiting.size() && error == ERROR_SUCCESS; ++page) {
         std::string name = folder + "\\VellumTransit" + std::to_string(*job) + "-" +
                            std::to_string(page + 1) + ".jpg";

@@ -16,9 +16,6 @@ namespace {
 const char kInstanceMutexName[] = "Global\\VellumTransit.Printer";
 const char kInstanceMutexSecurity[] = "D:(A;;0x00100001;;;WD)"; // SYNCHRONIZE | MUTEX_MODIFY_STATE
 
-// The printer that AnswerIppRequest and the server's exchanges serve.
-Printer *gPrinter = nullptr;
-
 // One request on its way: the attribute bytes until they are whole, then the document.
 struct Exchange {
     Printer *printer = nullptr;
@@ -203,14 +200,6 @@ const IppExchangeFunctions kExchange = {OpenExchange, FeedExchange, FinishExchan
 
 } // namespace
 
-std::string AnswerIppRequest(const std::string &request) {
-    void *exchange = OpenExchange(gPrinter);
-    FeedExchange(exchange, request.data(), request.size());
-    std::string body;
-    FinishExchange(exchange, 1, &body);
-    return body;
-}
-
 int RunPrinterService(int port, int clientTimeoutSeconds) {
     HANDLE instance = nullptr;
     {
@@ -241,7 +230,6 @@ int RunPrinterService(int port, int clientTimeoutSeconds) {
     HttpServer *server = nullptr;
     if (code == 0) {
         DeleteStalePages(printer.spoolFolder);
-        gPrinter = &printer;
         server = OpenHttpServer(port, clientTimeoutSeconds, kExchange, &printer);
         if (!server) {
             fprintf(stderr, "Port %d on 127.0.0.1 is in use.\n", port);
@@ -262,7 +250,6 @@ int RunPrinterService(int port, int clientTimeoutSeconds) {
         CloseHttpServer(server);
         AbortOpenJobs(&printer);
     }
-    gPrinter = nullptr;
     std::lock_guard<std::mutex> guard(PlatformLock());
     ReleaseMutex(instance);
     CloseHandle(instance);

@@ -2,15 +2,9 @@
 // spool thread, and each IPP request checked and handed to its operation.
 #pragma once
 
-#include <string>
-
 const int kDefaultPort = 8631;
 const int kDefaultClientTimeoutSeconds = 60;
 
 // Serves until the process is stopped. Returns the exit code: 1 when another printer runs on
 // this machine, the spool folder is missing or the port cannot be had (each said on stderr).
 int RunPrinterService(int port, int clientTimeoutSeconds);
-
-// Answers one whole IPP request (the attributes and any document after them) as the server
-// would; for tests of the operations without sockets.
-std::string AnswerIppRequest(const std::string &request);
