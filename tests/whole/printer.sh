@@ -87,7 +87,7 @@ check_eq "exit code without a spool folder" \
 new_machine cups
 ereader
 start_printer 28634
-cups=$SCRATCH/cups && mkdir -p "$cups"/{spool,cache,state,log,tmp}
+cups=$SCRATCH/cupsd && mkdir -p "$cups"/{spool,cache,state,log,tmp}
 cat >"$cups/cupsd.conf" <<CONF
 Listen 127.0.0.1:28700
 LogLevel info
@@ -152,4 +152,182 @@ holds "$SPOOL"
 kill "$CUPSD_PID" && wait "$CUPSD_PID" 2>/dev/null
 CUPSD_PID=""
 stop_printer
+
+# ---- Refusals ------------------------------------------------------------------------------
+# byte N...: each N as one byte.
+byte() { for n; do printf "\\x$(printf %02x "$n")"; done; }
+# field TAG NAME VALUE: one attribute (TAG in hex; NAME and VALUE plain text).
+field() {
+    printf "\\x$1" && byte $((${#2} >> 8)) $((${#2} & 255)) && printf %s "$2"
+    byte $((${#3} >> 8)) $((${#3} & 255)) && printf %s "$3"
+}
+# ipp_head OPERATION [FORMAT]: a request's header and operation group, up to its end tag.
+ipp_head() {
+    printf "\\x02\\x00\\x00\\x$1\\x00\\x00\\x00\\x01\\x01"
+    field 47 attributes-charset utf-8
+    field 48 attributes-natural-language en
+    field 45 printer-uri "$(URI)"
+    [ -z "${2:-}" ] || field 49 document-format "$2"
+}
+# post FILE: sends FILE as one request; prints the response's status code in hex.
+post() {
+    curl -s --max-time 60 --data-binary @"$1" -H 'Content-Type: application/ipp' \
+        "http://127.0.0.1:$PORT/ipp/print" -o "$1.response"
+    od -An -tx1 -j2 -N2 "$1.response" | tr -d ' \n'
+}
+# print_document FILE FORMAT: Print-Job of FILE; prints the status code.
+print_document() {
+    { ipp_head 02 "$2" && printf '\x03' && cat "$1"; } >"$1.request"
+    post "$1.request"
+}
+# jobs: "ID STATE MESSAGE" of every job, one a line.
+printf '{\nOPERATION Get-Jobs\nGROUP operation-attributes-tag\n%s\n%s\n%s\n%s\n%s\n}\n' \
+    'ATTR charset attributes-charset utf-8' 'ATTR naturalLanguage attributes-natural-language en' \
+    'ATTR uri printer-uri $uri' 'ATTR keyword which-jobs all' \
+    'ATTR keyword requested-attributes job-id,job-state,job-state-message' >"$SCRATCH/jobs.test"
+jobs() {
+    ipptool -tv "$(URI)" "$SCRATCH/jobs.test" | awk -F' = ' '
+        /job-id \(integer\)/ { id = $2 } /job-state \(enum\)/ { state = $2 }
+        /job-state-message \(/ { print id, state, $2 }'
+}
+# put32 FILE OFFSET VALUE: a big-endian 32-bit field of a raster page header.
+put32() {
+    byte $(($3 >> 24 & 255)) $(($3 >> 16 & 255)) $(($3 >> 8 & 255)) $(($3 & 255)) |
+        dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+# Page headers from Ghostscript's: one of the program's pages, and a small page of 4 x 3 whose
+# lines are one run of grey (a valid page: the header, three lines of four pixels).
+dd if="$SCRATCH/three.pwg" of="$SCRATCH/letter.hdr" bs=1 skip=4 count=1796 status=none
+cp "$SCRATCH/letter.hdr" "$SCRATCH/small.hdr"
+put32 "$SCRATCH/small.hdr" 372 4 && put32 "$SCRATCH/small.hdr" 376 3
+put32 "$SCRATCH/small.hdr" 392 4
+page() { cat "$SCRATCH/small.hdr" && printf '\x02\x03\x80'; }
+# raster NAME BAD_PAGE...: a document of a good page, then the bad one.
+raster() { { printf 'RaS2' && page && cat; } >"$SCRATCH/$1.pwg"; }
+
+new_machine refusals
+ereader
+start_printer 28635 --client-timeout 2
+cp "$SCRATCH/small.hdr" "$SCRATCH/600dpi.hdr" && put32 "$SCRATCH/600dpi.hdr" 276 600
+put32 "$SCRATCH/600dpi.hdr" 280 600
+cp "$SCRATCH/letter.hdr" "$SCRATCH/wide.hdr" && put32 "$SCRATCH/wide.hdr" 372 1276
+put32 "$SCRATCH/wide.hdr" 392 1276
+raster 600dpi < <(cat "$SCRATCH/600dpi.hdr" && printf '\x02\x03\x80')
+raster wide < <(cat "$SCRATCH/wide.hdr")
+raster run < <(cat "$SCRATCH/small.hdr" && printf '\x00\x04\x80')
+raster repeat < <(cat "$SCRATCH/small.hdr" && printf '\x03\x03\x80')
+raster cut < <(cat "$SCRATCH/small.hdr" && printf '\x01\x03\x80')
+perl -e 'local $/; my $page = <STDIN>; print "RaS2", $page x 10001' < <(page) \
+    >"$SCRATCH/pages.pwg"
+printf 'P5 16 16 255\n%s' "$(head -c 256 /dev/zero | tr '\0' 'x')" >"$SCRATCH/grey.pgm"
+cjpeg -progressive "$SCRATCH/grey.pgm" >"$SCRATCH/progressive.jpg"
+cjpeg -quality 85 "$SCRATCH/grey.pgm" >"$SCRATCH/baseline.jpg"
+{ ipp_head 0b && printf '\x7f\x00\x01x\x00\x04\x00\x00\x00\x01\x03'; } >"$SCRATCH/tag.ipp"
+{ ipp_head 0b && printf '\x21\x00\x01x\x00\x03\x00\x00\x01\x03'; } >"$SCRATCH/length.ipp"
+{ ipp_head 0b && printf '\x21\x00\x01x\x00\x04\x00\x00\x00'; } >"$SCRATCH/short.ipp"
+{
+    ipp_head 0b
+    for k in 1 2 3; do field 41 "text$k" "$(head -c 22000 /dev/zero | tr '\0' x)"; done
+    printf '\x03'
+} >"$SCRATCH/large.ipp"
+for entry in "tag.ipp 0400 a bad tag" "length.ipp 0400 an integer of 3 bytes" \
+    "short.ipp 0400 a request cut short" "large.ipp 0408 past 64 KiB of attributes"; do
+    read -r file status what <<<"$entry"
+    check_eq "$what" "$status" "$(post "$SCRATCH/$file")"
+done
+for entry in "600dpi image/pwg-raster 0411 1" "wide image/pwg-raster 0411 1" \
+    "run image/pwg-raster 0411 1" "repeat image/pwg-raster 0411 1" \
+    "cut image/pwg-raster 0411 1" "pages image/pwg-raster 0408 10000" \
+    "progressive image/jpeg 0411 0" "pages application/pdf 040a 0"; do
+    read -r name format status written <<<"$entry"
+    file=$SCRATCH/$name.pwg && [ -f "$file" ] || file=$SCRATCH/$name.jpg
+    check_eq "$name ($format)" "$status" "$(print_document "$file" "$format")"
+    check_eq "$name: pages written, then deleted" "$written $written" \
+        "$(grep -c '^CreateFileA C:.*PrinterJob.*CREATE_NEW ok' "$MACHINE/events.log") $(
+            grep -c '^DeleteFileA C:.*PrinterJob.* ok' "$MACHINE/events.log")"
+    holds "$SPOOL"
+    : >"$MACHINE/events.log"
+done
+{ ipp_head 02 image/pwg-raster && field 44 compression gzip && printf '\x03'; } \
+    >"$SCRATCH/gzip.ipp"
+check_eq "gzip" 040f "$(post "$SCRATCH/gzip.ipp")"
+
+# A client that goes silent mid-document, and one that goes away: the job is aborted and its
+# page deleted. (The printer runs with a time limit of 2 s here.)
+for how in silent gone; do
+    exec 3<>/dev/tcp/127.0.0.1/$PORT
+    printf 'POST /ipp/print HTTP/1.1\r\nHost: x\r\nContent-Type: application/ipp\r\n%s\r\n\r\n' \
+        'Content-Length: 100000' >&3
+    { ipp_head 02 image/pwg-raster && printf '\x03RaS2' && page && page | head -c 100; } >&3
+    [ "$how" = silent ] && sleep 3
+    exec 3>&-
+    for _ in {1..50}; do grep -q '^DeleteFileA C:.*PrinterJob' "$MACHINE/events.log" && break; sleep 0.1; done
+    check_eq "a client $how: its page written, then deleted" "1 1" \
+        "$(grep -c '^CreateFileA C:.*PrinterJob.*ok' "$MACHINE/events.log") $(
+            grep -c '^DeleteFileA C:.*PrinterJob.* ok' "$MACHINE/events.log")"
+    : >"$MACHINE/events.log"
+done
+holds "$SPOOL"
+
+# A cancelled job: two pages of a first document wait, then go with the job.
+{ printf 'RaS2' && page && page; } >"$SCRATCH/two.pwg"
+cat >"$SCRATCH/cancel.test" <<'TEST'
+{ OPERATION Create-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  STATUS successful-ok EXPECT job-id }
+{ OPERATION Send-Document GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR integer job-id $job-id ATTR boolean last-document false
+  ATTR mimeMediaType document-format image/pwg-raster FILE $filename STATUS successful-ok }
+{ OPERATION Cancel-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR integer job-id $job-id STATUS successful-ok }
+TEST
+check "create, send, cancel" ipptool -t -f "$SCRATCH/two.pwg" "$(URI)" "$SCRATCH/cancel.test" \
+    >"$MACHINE.cancel"
+check_eq "its two pages written, then deleted" "2 2" \
+    "$(grep -c '^CreateFileA C:.*PrinterJob.*ok' "$MACHINE/events.log") $(
+        grep -c '^DeleteFileA C:.*PrinterJob.* ok' "$MACHINE/events.log")"
+holds "$SPOOL"
+
+# A baseline JPEG is kept as it is; and the printer still serves after everything above.
+check_eq "a baseline JPEG" 0000 "$(print_document "$SCRATCH/baseline.jpg" image/jpeg)"
+for _ in {1..100}; do [ -s "$MACHINE/E/documents/VellumTransit.pdf" ] && break; sleep 0.1; done
+rm -rf "$MACHINE.img" && mkdir "$MACHINE.img"
+pdfimages -j "$MACHINE/E/documents/VellumTransit.pdf" "$MACHINE.img/p"
+check "the JPEG is the page, byte for byte" cmp -s "$SCRATCH/baseline.jpg" "$MACHINE.img/p-000.jpg"
+check "get-printer-attributes.test after the refusals" \
+    ipptool -t "$(URI)" "$IPPTOOL_DIR/get-printer-attributes.test" >/dev/null
+jobs >"$MACHINE.jobs"
+check_eq "the jobs" "$(printf '%s\n' \
+    '1 aborted Refused: a page header that this printer does not support (resolution, colour space, bits, colour order or bytes per line).' \
+    '2 aborted Refused: a page larger than Letter and A4.' \
+    '3 aborted Refused: a run of pixels that crosses the end of its line.' \
+    '4 aborted Refused: a line repeat that crosses the end of the page.' \
+    '5 aborted Refused: the document ends inside a page.' \
+    '6 aborted The document has more than 10000 pages.' \
+    '7 aborted Refused: not a baseline JFIF JPEG.' \
+    '8 aborted The document was cut off.' '9 aborted The document was cut off.' \
+    '10 canceled Cancelled.' '11 completed Media in Drive E has been ejected safely.')" "$(cat "$MACHINE.jobs")"
+stop_printer
+
+# ---- Faults of the platform on the printer's way ------------------------------------------
+# The program cannot be started: the pages wait in the spool for the next run. A rename or a
+# write fails: nothing of the job stays.
+for entry in "CreateProcessA 0000 VellumTransit1-1.jpg VellumTransit1-2.jpg" \
+    "MoveFileExA:2 0000" "WriteFile:2 0500" "CreateFileA:1 0500"; do
+    read -r fault status left <<<"$entry"
+    new_machine "fault-${fault%%:*}"
+    ereader "$(printf '[faults]\n%s = %s' "${fault%%:*}" "$(echo "$fault" | sed 's/^[^:]*:\{0,1\}//;s/^$/1/')")"
+    start_printer 28636
+    check_eq "the job's status" "$status" "$(print_document "$SCRATCH/two.pwg" image/pwg-raster)"
+    for _ in {1..100}; do jobs | grep -qv ' processing\| pending' && break; sleep 0.1; done
+    # shellcheck disable=SC2086
+    holds "$SPOOL" $left
+    jobs >"$MACHINE.jobs"
+    stop_printer
+done
+check_eq "the program could not be started" \
+    "1 completed The pages wait in the spool folder: the program could not be started (error 2)." \
+    "$(cat "$SCRATCH/fault-CreateProcessA.jobs")"
 finish
