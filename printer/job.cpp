@@ -292,7 +292,7 @@ void SpoolJob(Printer *printer, const std::shared_ptr<Job> &job) {
         return;
     }
     std::string lastLine;
-    error = RunProgram(printer->spoolFolder, &lastLine);
+    error = RunProgram(printer->spoolFolder, job->id, &lastLine);
     std::lock_guard<std::mutex> guard(printer->lock);
     job->spooling = false;
     EndJob(printer, job.get(), JOB_COMPLETED, "job-completed-successfully",

@@ -11,7 +11,7 @@ namespace {
 
 const char kPagePattern[] = "VellumTransit*.jpg";
 const char kWaitingPrefix[] = "PrinterJob";
-const char kOutputName[] = "PrinterRun.txt"; // the program's captured output, while it runs
+const char kOutputPrefix[] = "PrinterRun"; // the program's captured output, while it runs
 const char kProgramName[] = "vellumtransit.exe";
 const auto kPollInterval = std::chrono::milliseconds(50);
 // Only the end of the program's output is kept: its last line is what the job reports.
@@ -62,9 +62,12 @@ void DeleteStalePages(const std::string &folder) {
     std::vector<std::string> stale;
     {
         std::lock_guard<std::mutex> guard(PlatformLock());
-        _finddata_t entry;
-        intptr_t search = _findfirst((folder + "\\" + kWaitingPrefix + "*.tmp").c_str(), &entry);
-        if (search != -1) {
+        for (std::string pattern :
+             {std::string(kWaitingPrefix) + "*.tmp", std::string(kOutputPrefix) + "*.txt"}) {
+            _finddata_t entry;
+            intptr_t search = _findfirst((folder + "\\" + pattern).c_str(), &entry);
+            if (search == -1)
+                continue;
             do
                 stale.push_back(folder + "\\" + entry.name);
             while (_findnext(search, &entry) == 0);
@@ -169,8 +172,8 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
     return error;
 }
 
-DWORD RunProgram(const std::string &folder, std::string *lastLine) {
-    std::string output = folder + "\\" + kOutputName;
+DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
+    std::string output = folder + "\\" + kOutputPrefix + std::to_string(run) + ".txt";
     PROCESS_INFORMATION process = {};
     {
         std::lock_guard<std::mutex> guard(PlatformLock());

@@ -21,7 +21,8 @@ std::mutex &PlatformLock();
 // The spool folder (the Windows directory's VellumTransit); returns non-zero when it exists.
 int FindSpoolFolder(std::string *folder);
 
-// Deletes the waiting pages that an earlier printer left when it was stopped mid-job.
+// Deletes the waiting pages and captured output that an earlier printer left when it was
+// stopped mid-job.
 void DeleteStalePages(const std::string &folder);
 
 // Where page (from 1) of a job waits until the job is handed over. Neither the name nor its
@@ -46,6 +47,7 @@ void ReleaseRunTurn(RunTurn *turn);
 // returns the error. Call holding the run turn.
 DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &waiting, int *job);
 
-// Starts the program beside this exe with no window and its output captured, waits for it and
-// returns ERROR_SUCCESS with its last line of output, or the error that kept it from running.
-DWORD RunProgram(const std::string &folder, std::string *lastLine);
+// Starts the program beside this exe with no window and its output captured (in a file named
+// for the run), waits for it and returns ERROR_SUCCESS with its last line of output, or the
+// error that kept it from running.
+DWORD RunProgram(const std::string &folder, int run, std::string *lastLine);

@@ -360,6 +360,7 @@ void SimDebugTraceSink(const char *text);
 // The printer starts the program beside it. simwin runs the host build of the named program
 // (the name without ".exe") as a real process on the same machine folder, its standard output
 // and error in the file handles that the start-up record names.
+#define FILE_SHARE_DELETE 0x4u
 #define CREATE_NO_WINDOW 0x08000000u
 #define STARTF_USESTDHANDLES 0x100u
 #define STILL_ACTIVE 259u

@@ -79,8 +79,8 @@ TEST_F(Spool, AWaitingPageIsANewFileOrNothing) {
 
 TEST_F(Spool, StalePagesGoAndTheSpoolFolderIsFound) {
     Load();
-    for (const char *name :
-         {"PrinterJob3-1.tmp", "PrinterJob9-12.tmp", "VellumTransit1-1.jpg", "other.tmp"})
+    for (const char *name : {"PrinterJob3-1.tmp", "PrinterJob9-12.tmp", "PrinterRun4.txt",
+                             "VellumTransit1-1.jpg", "other.tmp"})
         WriteFile(In(name), "x");
     std::string folder;
     EXPECT_TRUE(FindSpoolFolder(&folder));
@@ -129,7 +129,7 @@ TEST_F(Spool, TheProgramRunsAndItsLastLineComesBack) {
     int job = 0;
     ASSERT_EQ(HandOverPages(kSpool, Waiting(2), &job), (DWORD)ERROR_SUCCESS);
     std::string line;
-    EXPECT_EQ(RunProgram(kSpool, &line), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(RunProgram(kSpool, 1, &line), (DWORD)ERROR_SUCCESS);
     EXPECT_EQ(line, "Kindle must be plugged in!");
     EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf"});
     std::vector<std::string> events = simwin::Events();
@@ -153,7 +153,7 @@ TEST_F(Spool, AProgramThatCannotStartLeavesThePagesWaiting) {
         simwin::SetFault(std::get<0>(entry), simwin::CallCounts()[std::get<0>(entry)] + 1,
                          std::get<1>(entry));
         std::string line = "unchanged";
-        EXPECT_EQ(RunProgram(kSpool, &line), std::get<2>(entry)) << std::get<0>(entry);
+        EXPECT_EQ(RunProgram(kSpool, 1, &line), std::get<2>(entry)) << std::get<0>(entry);
         EXPECT_EQ(line, "unchanged");
         EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit1-1.jpg"})
             << std::get<0>(entry);
