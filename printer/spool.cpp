@@ -16,6 +16,7 @@ const char kProgramName[] = "vellumtransit.exe";
 const auto kPollInterval = std::chrono::milliseconds(50);
 // Only the end of the program's output is kept: its last line is what the job reports.
 const size_t kOutputTail = 4096;
+const int kDeleteAttempts = 40;
 
 // The number that a spooled page's name begins with (VellumTransit<J>...), or 0.
 unsigned long long JobNumberOf(const char *name) {
@@ -220,21 +221,32 @@ DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
         }
         std::this_thread::sleep_for(kPollInterval);
     }
-    std::lock_guard<std::mutex> guard(PlatformLock());
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
     std::string tail;
-    if (FILE *file = fopen(output.c_str(), "rb")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) {
-            tail.append(buffer, got);
-            if (tail.size() > 2 * kOutputTail)
-                tail.erase(0, tail.size() - kOutputTail);
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        if (FILE *file = fopen(output.c_str(), "rb")) {
+            char buffer[4096];
+            size_t got;
+            while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+                tail.append(buffer, got);
+                if (tail.size() > 2 * kOutputTail)
+                    tail.erase(0, tail.size() - kOutputTail);
+            }
+            fclose(file);
         }
-        fclose(file);
     }
-    DeleteFileA(output.c_str());
     *lastLine = LastLine(tail);
+    // The program's handle on its output may close a moment after its process is signalled
+    // (Wine does so), and until then the file cannot go: it is tried again for a while.
+    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+        {
+            std::lock_guard<std::mutex> guard(PlatformLock());
+            if (DeleteFileA(output.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+                break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
     return ERROR_SUCCESS;
 }
