@@ -87,40 +87,8 @@ check_eq "exit code without a spool folder" \
 new_machine cups
 ereader
 start_printer 28634
-cups=$SCRATCH/cupsd && mkdir -p "$cups"/{spool,cache,state,log,tmp}
-cat >"$cups/cupsd.conf" <<CONF
-Listen 127.0.0.1:28700
-LogLevel info
-Browsing No
-DefaultAuthType None
-WebInterface No
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-CONF
-cat >"$cups/cups-files.conf" <<CONF
-ServerRoot $cups
-RequestRoot $cups/spool
-CacheDir $cups/cache
-StateDir $cups/state
-TempDir $cups/tmp
-AccessLog $cups/log/access_log
-ErrorLog $cups/log/error_log
-PageLog $cups/log/page_log
-ServerBin /usr/lib/cups
-DataDir /usr/share/cups
-Sandboxing Relaxed
-CONF
-chmod -R a+rwX "$cups"
-cupsd -f -c "$cups/cupsd.conf" -s "$cups/cups-files.conf" &
-CUPSD_PID=$!
-for _ in {1..100}; do lpstat -h 127.0.0.1:28700 -r >/dev/null 2>&1 && break; sleep 0.1; done
+CUPSD_PID=$(bash "$VT_SOURCE/tools/cups/start-cupsd.sh" "$SCRATCH/cupsd" 28700) ||
+    fail "no private CUPS scheduler"
 check "lpadmin -m everywhere" lpadmin -h 127.0.0.1:28700 -p vt -E -v "$(URI)" -m everywhere
 check "lp" lp -h 127.0.0.1:28700 -d vt "$SCRATCH/three.pdf" >/dev/null
 pdf=$MACHINE/E/documents/VellumTransit.pdf
