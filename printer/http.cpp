@@ -59,7 +59,8 @@ void ServeIpp(HttpServer *http, const httplib::Request &request, httplib::Respon
 } // namespace
 
 HttpServer *OpenHttpServer(int port, int clientTimeoutSeconds,
-                           const IppExchangeFunctions &functions, void *printer) {
+                           const IppExchangeFunctions &functions, void *printer,
+                           const std::string &icon) {
     HttpServer *http = new HttpServer();
     http->functions = functions;
     http->printer = printer;
@@ -73,6 +74,9 @@ HttpServer *OpenHttpServer(int port, int clientTimeoutSeconds,
     server.Post(kPrinterPath, [http](const httplib::Request &request, httplib::Response &response,
                                      const httplib::ContentReader &reader) {
         ServeIpp(http, request, response, reader);
+    });
+    server.Get("/icon.png", [icon](const httplib::Request &, httplib::Response &response) {
+        response.set_content(icon, "image/png");
     });
     if (!server.bind_to_port("127.0.0.1", port)) {
         delete http;

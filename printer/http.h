@@ -1,7 +1,8 @@
 // The printer's HTTP/1.1 side: listens on 127.0.0.1 only, keeps connections alive, takes
 // bodies with Content-Length or chunked, and drops a client silent for the time limit. Each
 // POST of application/ipp to the printer's path is handed to the exchange functions below as
-// its body arrives; everything else is answered 404, 405 or 400 here.
+// its body arrives; GET /icon.png is the printer's icon; everything else is answered 404, 405
+// or 400 here.
 #pragma once
 
 #include <cstddef>
@@ -20,9 +21,10 @@ struct HttpServer;
 
 const char kPrinterPath[] = "/ipp/print";
 
-// Binds 127.0.0.1:port; null when the port cannot be had.
+// Binds 127.0.0.1:port; null when the port cannot be had. icon is served as /icon.png.
 HttpServer *OpenHttpServer(int port, int clientTimeoutSeconds,
-                           const IppExchangeFunctions &functions, void *printer);
+                           const IppExchangeFunctions &functions, void *printer,
+                           const std::string &icon);
 
 // Serves until StopHttpServer; returns non-zero when it stopped as asked.
 int ServeHttp(HttpServer *server);

@@ -514,7 +514,7 @@ int FeedDocument(DocumentIntake *intake, const unsigned char *bytes, size_t coun
         intake->raster = bytes[0] == 'R';
     }
     intake->bytes += count;
-    if (intake->bytes > kMaxDocumentBytes)
+    if (intake->bytes > intake->maxBytes)
         return Refuse(intake, IPP_TOO_LARGE, "The document is larger than 4 GiB.");
     {
         std::lock_guard<std::mutex> guard(intake->printer->lock);

@@ -44,6 +44,7 @@ struct DocumentIntake {
     RasterDecoder decoder;
     std::string jpeg;
     uint64_t bytes = 0;
+    uint64_t maxBytes = kMaxDocumentBytes;
     uint16_t refusal = IPP_OK; // why the document was refused, once it was
     std::string refusalText;
 };

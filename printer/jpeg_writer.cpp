@@ -2,6 +2,8 @@
 // not include the platform header (whose heap routing is for the platform's own calls).
 #include "printer/jpeg_writer.h"
 
+#include <vector>
+
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_STDIO
 #if defined(__GNUC__)
@@ -30,4 +32,21 @@ int EncodeJpegPage(const RasterPage &page, std::string *jpeg) {
     return stbi_write_jpg_to_func(Append, jpeg, (int)page.width, (int)page.height,
                                   (int)page.components, page.pixels, kJpegQuality) != 0 &&
            !jpeg->empty();
+}
+
+std::string PrinterIconPng() {
+    const int size = 128;
+    std::vector<unsigned char> pixels((size_t)size * size, 255);
+    auto fill = [&](int left, int top, int right, int bottom, unsigned char grey) {
+        for (int y = top; y < bottom; ++y)
+            for (int x = left; x < right; ++x)
+                pixels[(size_t)y * size + x] = grey;
+    };
+    fill(24, 8, 104, 120, 40);  // the case
+    fill(32, 16, 96, 104, 235); // the screen
+    for (int line = 0; line < 8; ++line)
+        fill(38, 24 + line * 10, line == 7 ? 70 : 90, 28 + line * 10, 120); // the text
+    std::string png;
+    stbi_write_png_to_func(Append, &png, size, size, 1, pixels.data(), size);
+    return png;
 }

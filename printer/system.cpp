@@ -7,6 +7,7 @@
 
 #include "printer/http.h"
 #include "printer/job.h"
+#include "printer/jpeg_writer.h"
 #include "printer/printer.h"
 #include "printer/spool.h"
 
@@ -230,7 +231,7 @@ int RunPrinterService(int port, int clientTimeoutSeconds) {
     HttpServer *server = nullptr;
     if (code == 0) {
         DeleteStalePages(printer.spoolFolder);
-        server = OpenHttpServer(port, clientTimeoutSeconds, kExchange, &printer);
+        server = OpenHttpServer(port, clientTimeoutSeconds, kExchange, &printer, PrinterIconPng());
         if (!server) {
             fprintf(stderr, "Port %d on 127.0.0.1 is in use.\n", port);
             code = 1;

@@ -60,6 +60,8 @@ check "get-printer-attributes.test" ipptool -t "$(URI)" "$IPPTOOL_DIR/get-printe
 check "ipp-2.0.test" ipptool -t -f "$SCRATCH/three.pwg" -d filetype=image/pwg-raster "$(URI)" \
     "$IPPTOOL_DIR/ipp-2.0.test" >"$MACHINE.ipp20" 2>&1
 grep -E 'FAIL|EXPECTED|GOT' "$MACHINE.gpa" "$MACHINE.ipp20" >&2
+curl -s "http://127.0.0.1:$PORT/icon.png" -o "$MACHINE.icon"
+check_eq "the icon that printer-icons names" "$(printf '\x89PNG')" "$(head -c 4 "$MACHINE.icon")"
 
 # One printer per machine; a taken port or a missing spool folder end it too, with exit code 1.
 CASE=one-instance
