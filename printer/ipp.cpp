@@ -3,15 +3,18 @@
 
 namespace {
 
+// A big-endian 16-bit number.
 uint16_t Read16(const unsigned char *p) {
     return (uint16_t)(p[0] << 8 | p[1]);
 }
 
+// Appends a big-endian 16-bit number.
 void Put16(std::string *out, size_t value) {
     out->push_back((char)(value >> 8 & 0xFF));
     out->push_back((char)(value & 0xFF));
 }
 
+// Appends a big-endian 32-bit number.
 void Put32(std::string *out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out->push_back((char)(value >> shift & 0xFF));
@@ -164,6 +167,7 @@ void EmitMember(const IppAttribute &member, std::string *out) {
         EmitValue(value, "", out);
 }
 
+// Appends one value under name (empty for an additional value), a collection with its members.
 void EmitValue(const IppValue &value, const std::string &name, std::string *out) {
     out->push_back((char)value.tag);
     Put16(out, name.size());
@@ -179,6 +183,7 @@ void EmitValue(const IppValue &value, const std::string &name, std::string *out)
     Put16(out, 0);
 }
 
+// A new empty value of the attribute.
 IppValue *NewValue(IppAttribute *attribute, uint8_t tag) {
     attribute->values.emplace_back();
     attribute->values.back().tag = tag;

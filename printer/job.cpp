@@ -15,6 +15,7 @@ namespace {
 // Finished jobs kept for Get-Jobs and Get-Job-Attributes; older ones are forgotten.
 const size_t kFinishedJobsKept = 100;
 
+// The first value of an attribute as text, or "" when there is none.
 std::string TextOf(const IppAttribute *attribute) {
     return attribute && !attribute->values.empty() ? attribute->values[0].bytes : "";
 }
@@ -63,6 +64,7 @@ std::shared_ptr<Job> NamedJob(Printer *printer, const IppMessage &request, IppMe
     return found->second;
 }
 
+// Whether the job has ended, one way or another.
 bool Finished(const Job &job) {
     return job.state >= JOB_CANCELED;
 }

@@ -15,11 +15,13 @@ const uint32_t kSpaceSgray = 18, kSpaceSrgb = 19;
 // The largest page: Letter's width and A4's height, at the resolution of the page.
 const uint32_t kMaxWidthAt300 = 2550, kMaxHeightAt300 = 3508;
 
+// A header field: a big-endian 32-bit number.
 uint32_t Field(const unsigned char *header, uint32_t offset) {
     const unsigned char *p = header + offset;
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
+// Refuses the rest of the document and lets go of the page.
 RasterResult Fail(RasterDecoder *d, RasterResult result) {
     d->state = FAILED;
     d->result = result;
@@ -77,6 +79,7 @@ RasterResult EndLine(RasterDecoder *d) {
     return RASTER_OK;
 }
 
+// Where the next pixel of the current line goes.
 unsigned char *LineAt(RasterDecoder *d) {
     return d->pixels.data() + (size_t)d->line * d->bytesPerLine + (size_t)d->x * d->bytesPerPixel;
 }

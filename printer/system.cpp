@@ -27,6 +27,7 @@ struct Exchange {
     DocumentIntake intake;
 };
 
+// A response to request: its version and id, and the charset and language it is in.
 void StartResponse(const IppMessage &request, IppMessage *response) {
     response->major = request.major;
     response->minor = request.minor;
@@ -146,6 +147,7 @@ bool Dispatch(Exchange *exchange) {
     }
 }
 
+// The server's functions for one request: open, feed each piece of the body, finish.
 void *OpenExchange(void *printer) {
     Exchange *exchange = new Exchange();
     exchange->printer = static_cast<Printer *>(printer);

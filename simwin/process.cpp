@@ -31,6 +31,7 @@ struct ProcessRecord {
 };
 std::map<HANDLE, ProcessRecord> gProcesses;
 
+// Sets the last error and returns FALSE.
 BOOL Fail(DWORD code) {
     SetLastError(code);
     return FALSE;
