@@ -110,7 +110,7 @@ bool simwin::CloseFileOrMutex(HANDLE handle, bool injected, const std::string &m
         name = mutex->second.name;
         machine.mutexHandles.erase(mutex);
     } else {
-        return false;
+        return simwin::CloseProcessHandle(handle, injected, mode, ok);
     }
     // The handle is gone whatever the result: nothing the program could do would free it later.
     *ok = close(descriptor) == 0 ? TRUE : Fail(ERROR_INVALID_HANDLE);
@@ -223,6 +223,9 @@ HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES security, LPCSTR name, DWORD flags, 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     std::string mode;
     bool injected = Enter("WaitForSingleObject", &mode);
+    DWORD processResult;
+    if (simwin::WaitProcess(handle, milliseconds, injected, mode, &processResult))
+        return processResult;
     auto found = Current().mutexHandles.find(handle);
     if (found == Current().mutexHandles.end()) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -24,6 +24,7 @@ const char *const kOperations[] = {"CloseHandle",
                                    "CopyFileA",
                                    "CreateFileA",
                                    "CreateMutexExA",
+                                   "CreateProcessA",
                                    "ConvertStringSecurityDescriptorToSecurityDescriptorA",
                                    "DeleteFileA",
                                    "DeviceIoControl",
@@ -32,7 +33,9 @@ const char *const kOperations[] = {"CloseHandle",
                                    "FindVolumeClose",
                                    "FlushFileBuffers",
                                    "GetDriveTypeA",
+                                   "GetExitCodeProcess",
                                    "GetLogicalDriveStringsA",
+                                   "GetModuleFileNameA",
                                    "GetModuleHandleA",
                                    "GetProcAddress",
                                    "GetVolumeInformationA",
@@ -714,6 +717,7 @@ Held HeldNow() {
     held.volumeSearches = (int)machine.volumeSearches.size();
     held.fileHandles = (int)machine.fileHandles.size();
     held.mutexHandles = (int)machine.mutexHandles.size();
+    held.processHandles = ProcessHandlesHeld();
     CountMediaHeld(machine, &held);
     return held;
 }

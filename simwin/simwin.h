@@ -368,3 +368,43 @@ void SimDebugTraceSink(const char *text);
 
 // ---- COM and the portable-device value types ----------------------------------------------
 #include "simwin/simwin_com.h"
+
+// ---- Processes ---------------------------------------------------------------------------
+// The printer starts the program beside it. simwin runs the host build of the named program
+// (the name without ".exe") as a real process on the same machine folder, its standard output
+// and error in the file handles that the start-up record names.
+#define FILE_SHARE_DELETE 0x4u
+#define CREATE_NO_WINDOW 0x08000000u
+#define STARTF_USESTDHANDLES 0x100u
+#define STILL_ACTIVE 259u
+#define INFINITE 0xFFFFFFFFu
+struct STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE *lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+};
+typedef STARTUPINFOA *LPSTARTUPINFOA;
+struct PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+typedef PROCESS_INFORMATION *LPPROCESS_INFORMATION;
+BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                    LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                    BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
+                    LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                    LPPROCESS_INFORMATION processInformation);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+// The host path of the running executable (simwin's machine has no folder for programs).
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);

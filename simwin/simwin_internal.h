@@ -183,6 +183,19 @@ HANDLE NewHandleValue();
 // The last path component of a Windows path.
 std::string BaseName(const std::string &windowsPath);
 
+// ---- Processes (simwin/process.cpp) ---------------------------------------------------------
+
+// WaitForSingleObject on a process or thread handle: true when handle is one (*result then
+// holds the wait's result). injected and mode are the planned fault already counted.
+bool WaitProcess(HANDLE handle, DWORD milliseconds, bool injected, const std::string &mode,
+                 DWORD *result);
+
+// CloseHandle on a process or thread handle: true when handle is one (*ok then holds the result).
+bool CloseProcessHandle(HANDLE handle, bool injected, const std::string &mode, BOOL *ok);
+
+// The process and thread handles not yet closed.
+int ProcessHandlesHeld();
+
 // ---- Portable devices and COM (simwin/media.cpp, simwin/com.cpp) ----------------------------
 struct Held;
 

@@ -41,6 +41,7 @@ struct Held {
     int volumeSearches = 0; // FindFirstVolumeA searches
     int fileHandles = 0;    // CreateFileA handles on ordinary files
     int mutexHandles = 0;   // CreateMutexExA handles
+    int processHandles = 0; // CreateProcessA process and thread handles
 
     // COM, for the portable devices.
     int comReferences = 0;      // interface references not released
@@ -49,8 +50,8 @@ struct Held {
 
     int Total() const {
         return heapBlocks + files + findHandles + volumeHandles + deviceHandles + deviceInfoSets +
-               volumeSearches + fileHandles + mutexHandles + comReferences + taskMemory +
-               comInitialisations;
+               volumeSearches + fileHandles + mutexHandles + processHandles + comReferences +
+               taskMemory + comInitialisations;
     }
 };
 Held HeldNow();

@@ -9,6 +9,9 @@
 #    no drive letter, described as "MTP USB Device" like the phone and the maker's tablet before
 #    it, and recognised by its USB vendor (1949) and the model it reports. The PDF goes into its
 #    documents folder beside an older one, under the next free name.
+# 4. The printer: vellumtransit-printer serves the machine as an IPP Everywhere printer, and a
+#    PDF printed through CUPS (a private scheduler, as Windows' class driver would) arrives on
+#    the e-reader.
 #
 # Everything lands in demo/ (machine folders, transcripts, events.log, trace.log).
 set -euo pipefail
@@ -158,7 +161,45 @@ grep -E '^(CoCreateInstance|IPortableDevice|IStream|DeleteFileA VellumTransit.pd
 show "trace.log: the portable devices' report"
 sed -n '/^Portable Device/,$p' "$three/trace.log"
 
+# ---- 4. The printer: a PDF printed through CUPS -----------------------------------------------
+four=$demo/printer
+mkdir -p "$four/C/Windows/VellumTransit" "$four/E/documents"
+ereader_ini >"$four/machine.ini"
+show "The printer starts on the machine"
+echo "\$ VELLUMTRANSIT_MACHINE=$four $PWD/build/host/vellumtransit-printer --port 18631 &"
+VELLUMTRANSIT_MACHINE=$four build/host/vellumtransit-printer --port 18631 >"$four/printer.txt" 2>&1 &
+printer=$!
+cupsd=$(bash tools/cups/start-cupsd.sh "$demo/cups" 18632)
+trap 'kill $printer $cupsd 2>/dev/null' EXIT
+sleep 0.5
+cat "$four/printer.txt"
+show "CUPS makes an IPP Everywhere queue on it and prints a PDF of the sample document"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$demo/sample-document.pdf" \
+    tools/frontend/sample-document.ps
+echo "\$ lpadmin -p vt -E -v ipp://127.0.0.1:18631/ipp/print -m everywhere"
+lpadmin -h 127.0.0.1:18632 -p vt -E -v ipp://127.0.0.1:18631/ipp/print -m everywhere
+echo "\$ lp -d vt sample-document.pdf"
+lp -h 127.0.0.1:18632 -d vt "$demo/sample-document.pdf"
+for _ in {1..300}; do
+    [ -s "$four/E/documents/VellumTransit.pdf" ] && [ -z "$(ls -A "$four/C/Windows/VellumTransit")" ] &&
+        break
+    sleep 0.1
+done
+show "On the e-reader: E:\\documents"
+ls -l "$four/E/documents"
+show "events.log: the printer's pages handed over under the run mutex, the program started"
+grep -E '^(CreateFileA C:.*PrinterJob|MoveFileExA C:|(WaitForSingleObject|ReleaseMutex) Global.VellumTransit.Spool|CreateProcessA|WaitForSingleObject vellumtransit)' \
+    "$four/events.log"
+show "The job, as the printer reports it (the program's last line is its message)"
+printf '{\nOPERATION Get-Jobs\nGROUP operation-attributes-tag\n%s\n%s\n%s\n%s\n%s\n}\n' \
+    'ATTR charset attributes-charset utf-8' 'ATTR naturalLanguage attributes-natural-language en' \
+    'ATTR uri printer-uri $uri' 'ATTR keyword which-jobs completed' \
+    'ATTR keyword requested-attributes job-id,job-state,job-state-message' >"$demo/jobs.test"
+ipptool -tv ipp://127.0.0.1:18631/ipp/print "$demo/jobs.test" | grep -E '^ +job-(id|state)'
+kill $printer $cupsd 2>/dev/null
+
 show "PDF check of the delivered file"
 pdfinfo "$one/E/documents/VellumTransit.pdf" | grep -E '^(Pages|Page size|PDF version)'
+pdfinfo "$four/E/documents/VellumTransit.pdf" | grep -E '^(Pages|Page size|PDF version)'
 echo
 echo "Demo done: see demo/ for the machine folders, transcripts, events.log and trace.log."

@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev clang-format
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
     libjpeg-turbo-progs qpdf poppler-utils img2pdf ghostscript time
+    cups-daemon cups-client cups-ipp-utils cups-filters curl
 )
 missing=()
 for package in "${packages[@]}"; do

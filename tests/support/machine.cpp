@@ -43,9 +43,10 @@ void MachineTest::TearDown() {
                                << held.volumeHandles << ", devices " << held.deviceHandles
                                << ", device sets " << held.deviceInfoSets << ", volume searches "
                                << held.volumeSearches << ", file handles " << held.fileHandles
-                               << ", mutexes " << held.mutexHandles << ", COM references "
-                               << held.comReferences << ", COM memory " << held.taskMemory
-                               << ", COM initialisations " << held.comInitialisations;
+                               << ", mutexes " << held.mutexHandles << ", processes "
+                               << held.processHandles << ", COM references " << held.comReferences
+                               << ", COM memory " << held.taskMemory << ", COM initialisations "
+                               << held.comInitialisations;
     simwin::UnloadMachine();
     if (!HasFailure())
         RemoveTree(folder);

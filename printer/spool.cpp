@@ -1,0 +1,252 @@
+// The printer's platform calls on the spool folder and the program.
+#include "common/win32.h"
+
+#include "printer/spool.h"
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+const char kPagePattern[] = "VellumTransit*.jpg";
+const char kWaitingPrefix[] = "PrinterJob";
+const char kOutputPrefix[] = "PrinterRun"; // the program's captured output, while it runs
+const char kProgramName[] = "vellumtransit.exe";
+const auto kPollInterval = std::chrono::milliseconds(50);
+// Only the end of the program's output is kept: its last line is what the job reports.
+const size_t kOutputTail = 4096;
+const int kDeleteAttempts = 40;
+
+// The number that a spooled page's name begins with (VellumTransit<J>...), or 0.
+unsigned long long JobNumberOf(const char *name) {
+    const char *digits = name + strlen("VellumTransit");
+    unsigned long long number = 0;
+    for (; *digits >= '0' && *digits <= '9'; ++digits)
+        number = number < 100000000000ull ? number * 10 + (unsigned)(*digits - '0') : number;
+    return number;
+}
+
+// The last non-empty line of text, without its line end.
+std::string LastLine(const std::string &text) {
+    size_t end = text.find_last_not_of("\r\n");
+    if (end == std::string::npos)
+        return "";
+    size_t start = text.find_last_of("\r\n", end);
+    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start + 1) + 1);
+}
+
+} // namespace
+
+std::mutex &PlatformLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+int FindSpoolFolder(std::string *folder) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    char windows[MAX_PATH] = "";
+    UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
+    *folder = std::string(windows) + "\\VellumTransit";
+    // A listing of the folder itself says whether it is there (and is a folder).
+    _finddata_t entry;
+    intptr_t search = _findfirst(folder->c_str(), &entry);
+    if (search == -1)
+        return 0;
+    _findclose(search);
+    return (entry.attrib & _A_SUBDIR) != 0;
+}
+
+void DeleteStalePages(const std::string &folder) {
+    std::vector<std::string> stale;
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        for (std::string pattern :
+             {std::string(kWaitingPrefix) + "*.tmp", std::string(kOutputPrefix) + "*.txt"}) {
+            _finddata_t entry;
+            intptr_t search = _findfirst((folder + "\\" + pattern).c_str(), &entry);
+            if (search == -1)
+                continue;
+            do
+                stale.push_back(folder + "\\" + entry.name);
+            while (_findnext(search, &entry) == 0);
+            _findclose(search);
+        }
+    }
+    DeletePages(stale);
+}
+
+std::string WaitingPageName(const std::string &folder, int jobId, int page) {
+    return folder + "\\" + kWaitingPrefix + std::to_string(jobId) + "-" + std::to_string(page) +
+           ".tmp";
+}
+
+DWORD WriteWaitingPage(const std::string &path, const std::string &jpeg) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    // A new file only: a name planted in the shared folder (a link) is never written through.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+        DeleteFileA(path.c_str()))
+        file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    DWORD written = 0, error = ERROR_SUCCESS;
+    if (!WriteFile(file, jpeg.data(), (DWORD)jpeg.size(), &written, nullptr) ||
+        written != jpeg.size())
+        error = GetLastError() ? GetLastError() : ERROR_DISK_FULL;
+    if (!CloseHandle(file) && error == ERROR_SUCCESS)
+        error = GetLastError();
+    if (error != ERROR_SUCCESS)
+        DeleteFileA(path.c_str());
+    return error;
+}
+
+void DeletePages(const std::vector<std::string> &paths) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    for (const std::string &path : paths)
+        DeleteFileA(path.c_str());
+}
+
+int TakeRunTurn(RunTurn *turn, bool (*stopNow)(void *context), void *context) {
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        if (!OpenRunTurn(turn))
+            return 0;
+    }
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(PlatformLock());
+            if (WaitRunTurn(turn, 0))
+                return 1;
+        }
+        if (stopNow(context))
+            return 0;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void ReleaseRunTurn(RunTurn *turn) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    EndRunTurn(turn);
+}
+
+DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &waiting, int *job) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    unsigned long long highest = 0;
+    _finddata_t entry;
+    intptr_t search = _findfirst((folder + "\\" + kPagePattern).c_str(), &entry);
+    // A listing that fails part way could hide a higher job number.
+    DWORD error = search == -1 && errno != ENOENT ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    if (search != -1) {
+        do {
+            unsigned long long number = JobNumberOf(entry.name);
+            highest = number > highest ? number : highest;
+        } while (_findnext(search, &entry) == 0);
+        if (errno != ENOENT)
+            error = ERROR_ACCESS_DENIED;
+        _findclose(search);
+    }
+    if (error == ERROR_SUCCESS && highest >= 1000000000ull)
+        error = ERROR_FILENAME_EXCED_RANGE;
+    *job = (int)highest + 1;
+    std::vector<std::string> done;
+    for (size_t page = 0; page < waiting.size() && error == ERROR_SUCCESS; ++page) {
+        std::string name = folder + "\\VellumTransit" + std::to_string(*job) + "-" +
+                           std::to_string(page + 1) + ".jpg";
+        // Never over a page already there: MoveFileExA without MOVEFILE_REPLACE_EXISTING.
+        if (MoveFileExA(waiting[page].c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
+            done.push_back(name);
+        else
+            error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+    }
+    if (error != ERROR_SUCCESS) {
+        // Part of a job would print as a whole one: none of it stays.
+        for (const std::string &name : done)
+            DeleteFileA(name.c_str());
+        for (size_t page = done.size(); page < waiting.size(); ++page)
+            DeleteFileA(waiting[page].c_str());
+    }
+    return error;
+}
+
+DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
+    std::string output = folder + "\\" + kOutputPrefix + std::to_string(run) + ".txt";
+    PROCESS_INFORMATION process = {};
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        char self[MAX_PATH] = "";
+        DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            return length ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+        std::string program = self;
+        program = program.substr(0, program.find_last_of("\\/") + 1) + kProgramName;
+        std::string commandLine = "\"" + program + "\"";
+        // The program's output goes to a new file that it inherits as its standard output.
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+            DeleteFileA(output.c_str()))
+            file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return GetLastError();
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = file;
+        startup.hStdError = file;
+        BOOL started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+        DWORD error = started ? ERROR_SUCCESS : GetLastError();
+        CloseHandle(file); // the program has its own handle now
+        if (!started) {
+            DeleteFileA(output.c_str());
+            return error;
+        }
+        CloseHandle(process.hThread);
+    }
+    // The exit code is only a sign of the end; the program always exits with 0.
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(PlatformLock());
+            DWORD code = 0;
+            if (!GetExitCodeProcess(process.hProcess, &code) || code != STILL_ACTIVE)
+                break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    std::string tail;
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        if (FILE *file = fopen(output.c_str(), "rb")) {
+            char buffer[4096];
+            size_t got;
+            while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+                tail.append(buffer, got);
+                if (tail.size() > 2 * kOutputTail)
+                    tail.erase(0, tail.size() - kOutputTail);
+            }
+            fclose(file);
+        }
+    }
+    *lastLine = LastLine(tail);
+    // The program's handle on its output may close a moment after its process is signalled
+    // (Wine does so), and until then the file cannot go: it is tried again for a while.
+    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+        {
+            std::lock_guard<std::mutex> guard(PlatformLock());
+            if (DeleteFileA(output.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+                break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,53 @@
+// The printer's side of the spool folder and the program: waiting pages written under names
+// the program's listing cannot match, handed over under the run mutex as
+// VellumTransit<J>-<P>.jpg, and the program beside this exe started on them.
+//
+// simwin is single-threaded, and the printer calls the platform from its request threads and
+// its spool thread, so every platform call of the printer is made holding PlatformLock(), and
+// none that can block for long: the waits for the run turn and for the program are polled.
+#pragma once
+
+#include "common/win32.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/run_turn.h"
+
+// The one lock around the printer's platform calls.
+std::mutex &PlatformLock();
+
+// The spool folder (the Windows directory's VellumTransit); returns non-zero when it exists.
+int FindSpoolFolder(std::string *folder);
+
+// Deletes the waiting pages and captured output that an earlier printer left when it was
+// stopped mid-job.
+void DeleteStalePages(const std::string &folder);
+
+// Where page (from 1) of a job waits until the job is handed over. Neither the name nor its
+// 8.3 short form can match VellumTransit*.jpg: it begins otherwise and ends in ".tmp".
+std::string WaitingPageName(const std::string &folder, int jobId, int page);
+
+// Writes one page under its waiting name, a new file; returns ERROR_SUCCESS or the error.
+DWORD WriteWaitingPage(const std::string &path, const std::string &jpeg);
+
+// Deletes each file, as far as it can.
+void DeletePages(const std::vector<std::string> &paths);
+
+// Waits for the run turn, polling, until it is had or stopNow(context) says to give up;
+// non-zero when had. stopNow is called without the platform lock.
+int TakeRunTurn(RunTurn *turn, bool (*stopNow)(void *context), void *context);
+
+// Hands the turn back and closes it (under the platform lock, unlike RunTurn's destructor).
+void ReleaseRunTurn(RunTurn *turn);
+
+// Renames the waiting pages, in order, to VellumTransit<J>-<P>.jpg with J one above every job
+// number in the spool. On failure renames nothing back: it deletes every page of the job and
+// returns the error. Call holding the run turn.
+DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &waiting, int *job);
+
+// Starts the program beside this exe with no window and its output captured (in a file named
+// for the run), waits for it and returns ERROR_SUCCESS with its last line of output, or the
+// error that kept it from running.
+DWORD RunProgram(const std::string &folder, int run, std::string *lastLine);

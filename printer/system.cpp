@@ -1,0 +1,260 @@
+// The printer service and the checks every IPP request goes through.
+#include "common/win32.h"
+
+#include "printer/system.h"
+
+#include <thread>
+
+#include "printer/http.h"
+#include "printer/job.h"
+#include "printer/jpeg_writer.h"
+#include "printer/printer.h"
+#include "printer/spool.h"
+
+namespace {
+
+// One printer per machine, whoever starts it: a second one, from any session, finds it held.
+const char kInstanceMutexName[] = "Global\\VellumTransit.Printer";
+const char kInstanceMutexSecurity[] = "D:(A;;0x00100001;;;WD)"; // SYNCHRONIZE | MUTEX_MODIFY_STATE
+
+// One request on its way: the attribute bytes until they are whole, then the document.
+struct Exchange {
+    Printer *printer = nullptr;
+    std::string head;
+    bool parsed = false;
+    IppMessage request, response;
+    bool document = false;
+    DocumentIntake intake;
+};
+
+// A response to request: its version and id, and the charset and language it is in.
+void StartResponse(const IppMessage &request, IppMessage *response) {
+    response->major = request.major;
+    response->minor = request.minor;
+    response->requestId = request.requestId;
+    response->code = IPP_OK;
+    response->attributes.clear();
+    AddIppText(AddIppAttribute(response, IPP_TAG_OPERATION, "attributes-charset"), IPP_TAG_CHARSET,
+               "utf-8");
+    AddIppText(AddIppAttribute(response, IPP_TAG_OPERATION, "attributes-natural-language"),
+               IPP_TAG_LANGUAGE, "en");
+}
+
+// Whether a URI names this printer (any host, ipp or http), or one of its jobs when job is set.
+bool NamesPrinter(const std::string &uri, bool job) {
+    size_t scheme = uri.find("://");
+    if (scheme == std::string::npos)
+        return false;
+    std::string kind = uri.substr(0, scheme);
+    if (kind != "ipp" && kind != "http" && kind != "ipps" && kind != "https")
+        return false;
+    size_t path = uri.find('/', scheme + 3);
+    if (path == std::string::npos)
+        return false;
+    std::string rest = uri.substr(path);
+    std::string prefix = std::string(kPrinterPath) + (job ? "/" : "");
+    return job ? rest.compare(0, prefix.size(), prefix) == 0 && rest.size() > prefix.size()
+               : rest == kPrinterPath;
+}
+
+// The checks that every request passes (RFC 8011 4.1): version, request id, the charset and
+// language first, the target. False with the refusal in response.
+bool CheckRequest(const IppMessage &request, IppMessage *response) {
+    if (request.major != 1 && request.major != 2) {
+        SetStatus(response, IPP_VERSION_NOT_SUPPORTED, "IPP/1.x and 2.x only.");
+        return false;
+    }
+    const auto &attributes = request.attributes;
+    if (request.requestId == 0 || attributes.size() < 2 ||
+        attributes[0].group != IPP_TAG_OPERATION || attributes[0].name != "attributes-charset" ||
+        attributes[1].group != IPP_TAG_OPERATION ||
+        attributes[1].name != "attributes-natural-language" || attributes[0].values.size() != 1 ||
+        attributes[1].values.size() != 1) {
+        SetStatus(response, IPP_BAD_REQUEST,
+                  "A request begins with attributes-charset and attributes-natural-language.");
+        return false;
+    }
+    std::string charset = attributes[0].values[0].bytes;
+    for (char &c : charset)
+        c = (char)tolower((unsigned char)c);
+    if (charset != "utf-8" && charset != "us-ascii") {
+        SetStatus(response, 0x040D, "Only utf-8.");
+        return false;
+    }
+    const IppAttribute *printer = FindIppAttribute(request, IPP_TAG_OPERATION, "printer-uri");
+    const IppAttribute *job = FindIppAttribute(request, IPP_TAG_OPERATION, "job-uri");
+    const IppAttribute *target = printer ? printer : job;
+    if (!target || target->values.size() != 1 || target->values[0].tag != IPP_TAG_URI) {
+        SetStatus(response, IPP_BAD_REQUEST, "No printer-uri.");
+        return false;
+    }
+    if (!NamesPrinter(target->values[0].bytes, target == job)) {
+        SetStatus(response, IPP_NOT_FOUND, "No such printer or job.");
+        return false;
+    }
+    return true;
+}
+
+// Hands a checked request to its operation; returns true when a document follows.
+bool Dispatch(Exchange *exchange) {
+    Printer *printer = exchange->printer;
+    const IppMessage &request = exchange->request;
+    IppMessage *response = &exchange->response;
+    StartResponse(request, response);
+    if (!CheckRequest(request, response))
+        return false;
+    switch (request.code) {
+    case 0x0002: // Print-Job
+    case 0x0006: // Send-Document
+        return BeginDocument(printer, request, &exchange->intake, response);
+    case 0x0004: // Validate-Job
+        if (CheckDocumentAttributes(request, response))
+            SetStatus(response, IPP_OK, "");
+        return false;
+    case 0x0005:
+        CreateJob(printer, request, response);
+        return false;
+    case 0x0008:
+        CancelJob(printer, request, response);
+        return false;
+    case 0x0009:
+        GetJobAttributes(printer, request, response);
+        return false;
+    case 0x000A:
+        GetJobs(printer, request, response);
+        return false;
+    case 0x000B: { // Get-Printer-Attributes
+        std::set<std::string> asked;
+        if (const IppAttribute *names =
+                FindIppAttribute(request, IPP_TAG_OPERATION, "requested-attributes"))
+            for (const IppValue &value : names->values)
+                asked.insert(value.bytes);
+        std::lock_guard<std::mutex> guard(printer->lock);
+        AddPrinterAttributes(*printer, asked, response);
+        return false;
+    }
+    case 0x0039:
+        CancelMyJobs(printer, request, response);
+        return false;
+    case 0x003B:
+        CloseJob(printer, request, response);
+        return false;
+    case 0x003C: // Identify-Printer: there is nothing to light up
+        return false;
+    default:
+        SetStatus(response, IPP_OPERATION_NOT_SUPPORTED, "");
+        return false;
+    }
+}
+
+// The server's functions for one request: open, feed each piece of the body, finish.
+void *OpenExchange(void *printer) {
+    Exchange *exchange = new Exchange();
+    exchange->printer = static_cast<Printer *>(printer);
+    return exchange;
+}
+
+int FeedExchange(void *context, const char *bytes, size_t count) {
+    Exchange *exchange = static_cast<Exchange *>(context);
+    if (exchange->parsed)
+        return exchange->document
+                   ? FeedDocument(&exchange->intake, (const unsigned char *)bytes, count)
+                   : 1; // anything after the attributes of an operation without a document
+    // The buffer holds at most the attribute limit and one piece more.
+    exchange->head.append(bytes, count);
+    size_t used = 0;
+    IppParseResult result = ParseIppMessage((const unsigned char *)exchange->head.data(),
+                                            exchange->head.size(), &exchange->request, &used);
+    if (result == IPP_PARSE_MORE)
+        return 1;
+    exchange->parsed = true;
+    if (result != IPP_PARSE_OK) {
+        StartResponse(exchange->request, &exchange->response);
+        SetStatus(&exchange->response,
+                  result == IPP_PARSE_TOO_LARGE ? IPP_TOO_LARGE : IPP_BAD_REQUEST,
+                  result == IPP_PARSE_TOO_LARGE ? "More than 64 KiB of attributes."
+                                                : "A bad tag or length.");
+        return 0;
+    }
+    exchange->document = Dispatch(exchange);
+    std::string rest = exchange->head.substr(used);
+    exchange->head.clear();
+    exchange->head.shrink_to_fit();
+    if (!exchange->document || rest.empty())
+        return 1;
+    return FeedDocument(&exchange->intake, (const unsigned char *)rest.data(), rest.size());
+}
+
+void FinishExchange(void *context, int whole, std::string *body) {
+    Exchange *exchange = static_cast<Exchange *>(context);
+    if (!exchange->parsed) {
+        // The body ended before its attributes did.
+        StartResponse(exchange->request, &exchange->response);
+        SetStatus(&exchange->response, IPP_BAD_REQUEST, "The request is cut short.");
+    } else if (exchange->document) {
+        EndDocument(&exchange->intake, whole != 0, &exchange->response);
+    }
+    body->clear();
+    EmitIppMessage(exchange->response, body);
+    delete exchange;
+}
+
+const IppExchangeFunctions kExchange = {OpenExchange, FeedExchange, FinishExchange};
+
+} // namespace
+
+int RunPrinterService(int port, int clientTimeoutSeconds) {
+    HANDLE instance = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            kInstanceMutexSecurity, SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr);
+        instance = CreateMutexExA(security.lpSecurityDescriptor ? &security : nullptr,
+                                  kInstanceMutexName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+        LocalFree(security.lpSecurityDescriptor);
+        DWORD waited = instance ? WaitForSingleObject(instance, 0) : WAIT_FAILED;
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+            if (instance)
+                CloseHandle(instance);
+            fprintf(stderr, "Another VellumTransit printer is already running on this machine.\n");
+            return 1;
+        }
+    }
+    Printer printer;
+    printer.port = port;
+    printer.clientTimeoutSeconds = clientTimeoutSeconds;
+    printer.started = std::chrono::steady_clock::now();
+    int code = 0;
+    if (!FindSpoolFolder(&printer.spoolFolder)) {
+        fprintf(stderr, "The spool folder %s is missing.\n", printer.spoolFolder.c_str());
+        code = 1;
+    }
+    HttpServer *server = nullptr;
+    if (code == 0) {
+        DeleteStalePages(printer.spoolFolder);
+        server = OpenHttpServer(port, clientTimeoutSeconds, kExchange, &printer, PrinterIconPng());
+        if (!server) {
+            fprintf(stderr, "Port %d on 127.0.0.1 is in use.\n", port);
+            code = 1;
+        }
+    }
+    if (server) {
+        printf("Printing to the e-reader at %s\n", PrinterUri(printer).c_str());
+        fflush(stdout);
+        std::thread spool(RunSpoolThread, &printer);
+        ServeHttp(server);
+        {
+            std::lock_guard<std::mutex> guard(printer.lock);
+            printer.stopping = true;
+            printer.wake.notify_all();
+        }
+        spool.join();
+        CloseHttpServer(server);
+        AbortOpenJobs(&printer);
+    }
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    ReleaseMutex(instance);
+    CloseHandle(instance);
+    return code;
+}

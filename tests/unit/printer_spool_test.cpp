@@ -1,0 +1,165 @@
+// The printer's spool side on simulated machines: waiting pages, the hand-over and its job
+// number, what a failure leaves (nothing of the job), the turn, and the program's run.
+#include "tests/support/machine.h"
+
+#include "printer/spool.h"
+
+#include <tuple>
+
+namespace {
+
+std::string In(const std::string &name) {
+    return std::string(kSpool) + "\\" + name;
+}
+
+class Spool : public MachineTest {
+  protected:
+    // Writes n waiting pages of job 1, each with its own bytes; returns their names.
+    std::vector<std::string> Waiting(int n) {
+        std::vector<std::string> names;
+        for (int page = 1; page <= n; ++page) {
+            names.push_back(WaitingPageName(kSpool, 1, page));
+            EXPECT_EQ(WriteWaitingPage(names.back(), SyntheticJpeg(100, 100 + page)),
+                      (DWORD)ERROR_SUCCESS);
+        }
+        return names;
+    }
+};
+
+TEST_F(Spool, PagesAreHandedOverAsTheJobAboveEveryJobInTheSpool) {
+    Load();
+    for (const char *name : {"VellumTransit7-2.jpg", "VellumTransit12.jpg", "VellumTransit.pdf",
+                             "VellumTransitX.jpg", "Other99.jpg"})
+        WriteFile(In(name), "x");
+    std::vector<std::string> waiting = Waiting(3);
+    int job = 0;
+    EXPECT_EQ(HandOverPages(kSpool, waiting, &job), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(job, 13);
+    for (int page = 1; page <= 3; ++page)
+        EXPECT_EQ(ReadFile(In("VellumTransit13-" + std::to_string(page) + ".jpg")),
+                  SyntheticJpeg(100, 100 + page));
+    EXPECT_EQ(List(kSpool).size(), 8u); // the five, the three pages, nothing waiting
+}
+
+TEST_F(Spool, AFailedHandOverLeavesNothingOfTheJob) {
+    const std::tuple<const char *, int, const char *> cases[] = {
+        {"MoveFileExA", 1, ""}, {"MoveFileExA", 2, ""}, {"MoveFileExA", 3, "80"},
+        {"_findfirst", 1, ""},  {"_findnext", 1, ""},
+    };
+    for (const auto &entry : cases) {
+        Load();
+        WriteFile(In("VellumTransit4-1.jpg"), "older job");
+        std::vector<std::string> waiting = Waiting(3);
+        simwin::SetFault(std::get<0>(entry), std::get<1>(entry), std::get<2>(entry));
+        int job = 0;
+        EXPECT_NE(HandOverPages(kSpool, waiting, &job), (DWORD)ERROR_SUCCESS) << std::get<0>(entry);
+        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit4-1.jpg"})
+            << std::get<0>(entry) << " " << std::get<1>(entry);
+        EXPECT_EQ(simwin::HeldNow().Total(), 0);
+    }
+}
+
+TEST_F(Spool, AWaitingPageIsANewFileOrNothing) {
+    Load();
+    std::string name = WaitingPageName(kSpool, 4, 2);
+    EXPECT_EQ(name, In("PrinterJob4-2.tmp"));
+    WriteFile(name, "left by a printer that was stopped");
+    EXPECT_EQ(WriteWaitingPage(name, "page"), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(name), "page");
+    for (const char *operation : {"CreateFileA", "WriteFile", "CloseHandle"}) {
+        DeletePages({name});
+        simwin::SetFault(operation, simwin::CallCounts()[operation] + 1, "112");
+        EXPECT_EQ(WriteWaitingPage(name, "page"), (DWORD)112) << operation;
+        EXPECT_FALSE(Exists(name)) << operation;
+    }
+    simwin::SetFault("WriteFile", simwin::CallCounts()["WriteFile"] + 1, "short");
+    EXPECT_NE(WriteWaitingPage(name, "page"), (DWORD)ERROR_SUCCESS);
+    EXPECT_FALSE(Exists(name));
+}
+
+TEST_F(Spool, StalePagesGoAndTheSpoolFolderIsFound) {
+    Load();
+    for (const char *name : {"PrinterJob3-1.tmp", "PrinterJob9-12.tmp", "PrinterRun4.txt",
+                             "VellumTransit1-1.jpg", "other.tmp"})
+        WriteFile(In(name), "x");
+    std::string folder;
+    EXPECT_TRUE(FindSpoolFolder(&folder));
+    EXPECT_EQ(folder, kSpool);
+    DeleteStalePages(folder);
+    EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit1-1.jpg", "other.tmp"}));
+}
+
+TEST_F(Spool, NoSpoolFolderIsFoundWhereThereIsNone) {
+    Load("", false);
+    std::string folder;
+    EXPECT_FALSE(FindSpoolFolder(&folder));
+    WriteFile(kSpool, "a file, not a folder");
+    EXPECT_FALSE(FindSpoolFolder(&folder));
+}
+
+bool StopAfterThree(void *context) {
+    return ++*static_cast<int *>(context) >= 3;
+}
+
+bool Never(void *) {
+    return false;
+}
+
+// The turn is polled: the printer gives up when told to, and has it once it is free.
+TEST_F(Spool, TheTurnIsWaitedForUntilFreeOrGivenUp) {
+    Load();
+    RunTurn run;
+    ASSERT_TRUE(OpenRunTurn(&run));
+    ASSERT_TRUE(WaitRunTurn(&run, 0));
+    RunTurn printer;
+    int polls = 0;
+    EXPECT_FALSE(TakeRunTurn(&printer, StopAfterThree, &polls));
+    EXPECT_EQ(polls, 3);
+    ReleaseRunTurn(&printer);
+    EndRunTurn(&run);
+    EXPECT_TRUE(TakeRunTurn(&printer, Never, nullptr));
+    EXPECT_TRUE(printer.owned);
+    ReleaseRunTurn(&printer);
+}
+
+// The host program beside the test binary runs on the same machine and its last line comes
+// back; its captured output does not stay.
+TEST_F(Spool, TheProgramRunsAndItsLastLineComesBack) {
+    Load();
+    int job = 0;
+    ASSERT_EQ(HandOverPages(kSpool, Waiting(2), &job), (DWORD)ERROR_SUCCESS);
+    std::string line;
+    EXPECT_EQ(RunProgram(kSpool, 1, &line), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(line, "Kindle must be plugged in!");
+    EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf"});
+    std::vector<std::string> events = simwin::Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "CreateProcessA vellumtransit.exe ok"),
+              events.end());
+    EXPECT_NE(std::find(events.begin(), events.end(), "WaitForSingleObject vellumtransit.exe ok"),
+              events.end());
+}
+
+TEST_F(Spool, AProgramThatCannotStartLeavesThePagesWaiting) {
+    const std::tuple<const char *, const char *, DWORD> cases[] = {
+        {"CreateProcessA", "", ERROR_FILE_NOT_FOUND},
+        {"CreateProcessA", "5", ERROR_ACCESS_DENIED},
+        {"GetModuleFileNameA", "", ERROR_ACCESS_DENIED},
+        {"CreateFileA", "", ERROR_ACCESS_DENIED},
+    };
+    for (const auto &entry : cases) {
+        Load();
+        int job = 0;
+        ASSERT_EQ(HandOverPages(kSpool, Waiting(1), &job), (DWORD)ERROR_SUCCESS);
+        simwin::SetFault(std::get<0>(entry), simwin::CallCounts()[std::get<0>(entry)] + 1,
+                         std::get<1>(entry));
+        std::string line = "unchanged";
+        EXPECT_EQ(RunProgram(kSpool, 1, &line), std::get<2>(entry)) << std::get<0>(entry);
+        EXPECT_EQ(line, "unchanged");
+        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit1-1.jpg"})
+            << std::get<0>(entry);
+        EXPECT_EQ(simwin::HeldNow().Total(), 0);
+        DeletePages({In("VellumTransit1-1.jpg")});
+    }
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+# Sets VellumTransit up as a printer on this Windows machine, in one step. Run it once from an
+# elevated PowerShell in the folder that holds vellumtransit.exe and vellumtransit-printer.exe:
+#
+#   powershell -ExecutionPolicy Bypass -File install.ps1 [-Port 8631]
+#
+# It copies the two programs to %ProgramFiles%\VellumTransit, creates the spool folder
+# %WINDIR%\VellumTransit that every user may write pages to, registers the printer to start
+# at each logon of the signed-in user (not elevated) and starts it now, and adds the printer
+# "VellumTransit" on http://127.0.0.1:PORT/ipp/print, which Windows serves with its own IPP
+# class driver. windows\uninstall.ps1 undoes it.
+#Requires -RunAsAdministrator
+param([int]$Port = 8631)
+$ErrorActionPreference = 'Stop'
+
+$target = Join-Path $env:ProgramFiles 'VellumTransit'
+$spool = Join-Path $env:WINDIR 'VellumTransit'
+$printer = Join-Path $target 'vellumtransit-printer.exe'
+$taskName = 'VellumTransit Printer'
+
+# 1. The programs, side by side: the printer starts vellumtransit.exe from its own folder.
+New-Item -ItemType Directory -Force -Path $target | Out-Null
+foreach ($exe in 'vellumtransit.exe', 'vellumtransit-printer.exe') {
+    Copy-Item -Force -Path (Join-Path $PSScriptRoot $exe) -Destination $target
+}
+
+# 2. The spool folder, which the program never creates; the users who print may change files
+# in it (S-1-5-32-545 is BUILTIN\Users under any display language).
+New-Item -ItemType Directory -Force -Path $spool | Out-Null
+& icacls.exe $spool /grant '*S-1-5-32-545:(OI)(CI)M' | Out-Null
+if ($LASTEXITCODE -ne 0) { throw "icacls could not grant the users access to $spool" }
+
+# 3. The printer starts at each logon of the user signed in at the console, with that user's
+# rights, without a window (conhost --headless keeps the console program out of sight).
+$user = (Get-CimInstance Win32_ComputerSystem).UserName
+if (-not $user) { $user = "$env:USERDOMAIN\$env:USERNAME" }
+$action = New-ScheduledTaskAction -Execute "$env:WINDIR\System32\conhost.exe" `
+    -Argument "--headless `"$printer`" --port $Port" -WorkingDirectory $target
+$trigger = New-ScheduledTaskTrigger -AtLogOn -User $user
+$principal = New-ScheduledTaskPrincipal -UserId $user -LogonType Interactive -RunLevel Limited
+$settings = New-ScheduledTaskSettingsSet -ExecutionTimeLimit ([TimeSpan]::Zero) `
+    -AllowStartIfOnBatteries -DontStopIfGoingOnBatteries -MultipleInstances IgnoreNew
+Register-ScheduledTask -TaskName $taskName -Action $action -Trigger $trigger `
+    -Principal $principal -Settings $settings -Force | Out-Null
+Start-ScheduledTask -TaskName $taskName
+
+# The queue is created from what the printer says of itself, so it must be listening first.
+$deadline = (Get-Date).AddSeconds(20)
+while (-not (Test-NetConnection -ComputerName 127.0.0.1 -Port $Port -InformationLevel Quiet `
+            -WarningAction SilentlyContinue)) {
+    if ((Get-Date) -gt $deadline) { throw "The printer does not answer on port $Port." }
+    Start-Sleep -Milliseconds 500
+}
+
+# 4. The queue, on Windows' IPP class driver.
+if (Get-Printer -Name 'VellumTransit' -ErrorAction SilentlyContinue) {
+    Remove-Printer -Name 'VellumTransit'
+}
+Add-Printer -Name 'VellumTransit' -IppURL "http://127.0.0.1:$Port/ipp/print"
+Write-Host "VellumTransit is installed: print to the printer 'VellumTransit'."
