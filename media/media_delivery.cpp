@@ -638,9 +638,12 @@ HRESULT ReadObject(IStream *stream, unsigned char *bytes, ULONG count, ULONG *go
 }
 
 // Whether the object id holds the first size bytes of the local PDF: S_OK when it does, S_FALSE
-// when not, or the failure that kept them from being compared.
+// when not, or the failure that kept them from being compared. *endsEarly says that its bytes
+// ended before size (a device may report the size declared when the object was made) and that
+// all of them were the PDF's: the start of the PDF, cut short.
 HRESULT HoldsThePdf(IPortableDeviceResources *resources, LPCWSTR id, const char *fileName,
-                    ULONGLONG size) {
+                    ULONGLONG size, bool *endsEarly) {
+    *endsEarly = false;
     ComparedBytes compared;
     DWORD optimal = 0;
     HRESULT result = resources->GetStream(id, WPD_RESOURCE_DEFAULT, STGM_READ, &optimal,
@@ -658,12 +661,14 @@ HRESULT HoldsThePdf(IPortableDeviceResources *resources, LPCWSTR id, const char 
         result = ReadObject(compared.stream.object, compared.blocks[1], piece, &got);
         if (FAILED(result))
             return TraceFailure("IStream::Read", result);
-        if (got != piece)
-            return TraceFailure("IStream::Read", STG_E_READFAULT); // shorter than it says
         if (fread(compared.blocks[0], 1, piece, compared.local) != piece)
             return TraceFailure("reading the PDF", kShortLocalRead);
-        if (memcmp(compared.blocks[0], compared.blocks[1], piece) != 0)
+        if (memcmp(compared.blocks[0], compared.blocks[1], got) != 0)
             return S_FALSE;
+        if (got != piece) { // shorter than it says: whatever it is, not the whole PDF
+            *endsEarly = true;
+            return S_FALSE;
+        }
         done += piece;
     }
     return S_OK;
@@ -685,12 +690,13 @@ HRESULT CompareCandidates(const OpenDevice &open, const TakenNames &names, const
         return TraceFailure("IPortableDeviceContent::Transfer", result);
     for (int i = 0; i < names.count && *delivered == 0; ++i) {
         const Candidate &candidate = names.candidates[i];
-        result = HoldsThePdf(resources.object, candidate.id, fileName, candidate.size);
+        bool endsEarly = false;
+        result = HoldsThePdf(resources.object, candidate.id, fileName, candidate.size, &endsEarly);
         if (FAILED(result))
             return result;
         if (result == S_OK && candidate.size == names.localSize)
             *delivered = candidate.number;
-        else if (result == S_OK)
+        else if ((result == S_OK || endsEarly) && candidate.number == names.noted)
             *cut = candidate.number;
     }
     if (*cut == *delivered)

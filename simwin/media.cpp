@@ -479,7 +479,9 @@ class ReadStream : public ComObject<IStream> {
         *object = static_cast<IStream *>(this);
         return S_OK;
     }
-    // S_FALSE when fewer bytes than asked remain, as a stream at its end answers.
+    // S_FALSE when fewer bytes than asked remain, as a stream at its end answers. A "short"
+    // fault gives half the bytes asked for and then ends the stream: an object shorter than its
+    // size says, as a device may report the size declared when the object was made.
     HRESULT STDMETHODCALLTYPE Read(void *bytes, ULONG count, ULONG *read) override {
         std::string mode;
         HRESULT result = ComEnter("IStream::Read", &mode);
@@ -487,7 +489,8 @@ class ReadStream : public ComObject<IStream> {
             *read = 0;
         if (FAILED(result) && mode != "short")
             return result;
-        size_t got = fread(bytes, 1, mode == "short" ? count / 2 : count, file);
+        size_t got = ended ? 0 : fread(bytes, 1, mode == "short" ? count / 2 : count, file);
+        ended = ended || mode == "short";
         if (read)
             *read = (ULONG)got;
         return got == count ? S_OK : ferror(file) ? STG_E_READFAULT : S_FALSE;
@@ -516,6 +519,7 @@ class ReadStream : public ComObject<IStream> {
 
   private:
     FILE *file;
+    bool ended = false; // a short read ended the stream
 };
 
 // An object's resources: only its default resource, only for reading.

@@ -166,7 +166,9 @@ TEST_F(MediaRoad, ALongJobArrivesWholeInOneRun) {
 
 // A PDF whose delete is refused for a whole run stays beside its copy; the next run reads the
 // copy back, says the PDF is already there and deletes it. A copy that cannot be read back is
-// not taken for it: the PDF waits.
+// not taken for it: the PDF waits. The object a killed run was sending, when its bytes end
+// before the size it reports and hold the start of the PDF, is a copy cut short: it goes, and
+// the PDF is sent again under its name.
 TEST_F(MediaRoad, ADeliveredDocumentIsRecognisedByItsBytes) {
     for (const std::string &ini : {kModelled, kReal}) {
         SCOPED_TRACE(ini);
@@ -188,6 +190,14 @@ TEST_F(MediaRoad, ADeliveredDocumentIsRecognisedByItsBytes) {
         std::map<std::string, std::string> device = HostFiles(Documents());
         EXPECT_EQ(device.size(), kOlder.size() + 1);
         EXPECT_EQ(device["VellumTransit (2).pdf"], pdf);
+
+        WriteFile(kPdf, pdf);
+        WriteFile(std::string(kSpool) + "\\VellumTransit.pdf.sending", "VellumTransit (2).pdf");
+        Reload();
+        simwin::SetFault("IStream::Read", 1, "short");
+        EXPECT_EQ(RunProgram(), std::string(kCopied) + kUnplug);
+        EXPECT_EQ(HostFiles(Documents()), device);
+        EXPECT_TRUE(List(kSpool).empty());
     }
 }
 
