@@ -1,8 +1,9 @@
-// The printer's HTTP/1.1 side: listens on 127.0.0.1 only, keeps connections alive, takes
-// bodies with Content-Length or chunked, and drops a client silent for the time limit. Each
-// POST of application/ipp to the printer's path is handed to the exchange functions below as
-// its body arrives; GET /icon.png is the printer's icon; everything else is answered 404, 405
-// or 400 here.
+// The printer's HTTP/1.1 side: listens on 127.0.0.1 only, keeps connections alive between
+// requests for a few seconds, takes bodies with Content-Length or chunked, and drops a client
+// silent for the time limit inside a request. Each POST of application/ipp to the printer's
+// path (or a job's, below it) is handed to the exchange functions below as its body arrives;
+// GET /icon.png is the printer's icon and GET / its page; everything else is answered 404 or
+// 400 here, and a body that is not the printer's is never read: its connection is closed.
 #pragma once
 
 #include <cstddef>
@@ -21,16 +22,15 @@ struct HttpServer;
 
 const char kPrinterPath[] = "/ipp/print";
 
-// Binds 127.0.0.1:port; null when the port cannot be had. icon is served as /icon.png.
+// Binds 127.0.0.1:port; null when the port cannot be had. icon is served as /icon.png and page
+// (HTML) as /.
 HttpServer *OpenHttpServer(int port, int clientTimeoutSeconds,
                            const IppExchangeFunctions &functions, void *printer,
-                           const std::string &icon);
+                           const std::string &icon, const std::string &page);
 
-// Serves until StopHttpServer; returns non-zero when it stopped as asked.
+// Serves for good. It returns (0) only when the listener fails, and only once every request
+// it took has ended.
 int ServeHttp(HttpServer *server);
-
-// Asks ServeHttp to return (from any thread).
-void StopHttpServer(HttpServer *server);
 
 // Releases the server after ServeHttp has returned (or was never called).
 void CloseHttpServer(HttpServer *server);

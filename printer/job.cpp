@@ -490,11 +490,14 @@ bool BeginDocument(Printer *printer, const IppMessage &request, DocumentIntake *
                 SetStatus(response, IPP_NOT_POSSIBLE, "The job takes no more documents.");
                 return false;
             }
-            if (intake->job->documents > 0) {
+            // After the job's document, a last Send-Document without data closes the job (as
+            // Close-Job would); one with data is refused when its data comes.
+            if (intake->job->documents > 0 && !intake->lastDocument) {
                 SetStatus(response, IPP_MULTIPLE_DOCUMENTS_NOT_SUPPORTED,
                           "A job has one document.");
                 return false;
             }
+            intake->closeOnly = intake->job->documents > 0;
         }
         intake->job->receiving = true;
         intake->job->state = JOB_PROCESSING;
@@ -510,6 +513,8 @@ int FeedDocument(DocumentIntake *intake, const unsigned char *bytes, size_t coun
         return 0;
     if (count == 0)
         return 1;
+    if (intake->closeOnly)
+        return Refuse(intake, IPP_MULTIPLE_DOCUMENTS_NOT_SUPPORTED, "A job has one document.");
     if (intake->sniff && intake->bytes == 0) {
         if (bytes[0] != 'R' && bytes[0] != 0xFF)
             return Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR, "Neither PWG raster nor JPEG.");
@@ -564,7 +569,14 @@ void EndDocument(DocumentIntake *intake, bool whole, IppMessage *response) {
         Job *job = intake->job.get();
         job->receiving = false;
         job->lastActivity = std::chrono::steady_clock::now();
-        if (intake->refusal != IPP_OK || job->state == JOB_CANCELED) {
+        if (intake->closeOnly && intake->refusal != IPP_OK && job->state != JOB_CANCELED) {
+            // A second document was refused: the job keeps its first, open or closed as it was.
+            job->state = JOB_PENDING;
+            job->reason = "none";
+            if (job->closed)
+                Submit(printer, job);
+            SetStatus(response, intake->refusal, intake->refusalText);
+        } else if (intake->refusal != IPP_OK || job->state == JOB_CANCELED) {
             toDelete = TakePages(job);
             if (job->state != JOB_CANCELED)
                 EndJob(printer, job, JOB_ABORTED,

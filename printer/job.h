@@ -41,6 +41,7 @@ struct DocumentIntake {
     bool raster = true; // else a JPEG, one page
     bool sniff = false; // application/octet-stream: decided by the first bytes
     bool lastDocument = true;
+    bool closeOnly = false; // the job has its document: this one may only close it (no data)
     RasterDecoder decoder;
     std::string jpeg;
     uint64_t bytes = 0;
@@ -77,5 +78,6 @@ void EndDocument(DocumentIntake *intake, bool whole, IppMessage *response);
 // printer stops. Also aborts jobs left without a document for too long.
 void RunSpoolThread(Printer *printer);
 
-// Ends every job that still holds pages (the printer is stopping).
+// Ends every job that still holds pages (the printer is stopping). Call only once no request
+// is being served and the spool thread has ended: nothing else then works on a job.
 void AbortOpenJobs(Printer *printer);

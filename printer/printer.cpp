@@ -81,6 +81,14 @@ std::string PrinterUri(const Printer &printer, int jobId) {
     return jobId > 0 ? uri + "/" + std::to_string(jobId) : uri;
 }
 
+std::string PrinterPage(const Printer &printer) {
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>VellumTransit</title>"
+           "</head>\n<body><h1>VellumTransit</h1>\n<p>This computer's printer for the e-reader "
+           "(" +
+           PrinterUri(printer) +
+           "): each job's pages are put into one PDF on the e-reader.</p></body></html>\n";
+}
+
 bool PrinterBusy(const Printer &printer) {
     for (const auto &entry : printer.jobs)
         if (entry.second->receiving || entry.second->spooling)

@@ -66,6 +66,9 @@ long PrinterUpTime(const Printer &printer);
 // The printer's URI, or a job's (jobId > 0).
 std::string PrinterUri(const Printer &printer, int jobId = 0);
 
+// The page that printer-more-info and printer-supply-info-uri name: what the printer is.
+std::string PrinterPage(const Printer &printer);
+
 // Whether any job is coming in or being handed over (the printer is then "processing").
 bool PrinterBusy(const Printer &printer);
 

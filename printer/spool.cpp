@@ -3,6 +3,8 @@
 
 #include "printer/spool.h"
 
+#include "common/file_delete.h"
+
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -106,9 +108,12 @@ DWORD WriteWaitingPage(const std::string &path, const std::string &jpeg) {
 }
 
 void DeletePages(const std::vector<std::string> &paths) {
-    std::lock_guard<std::mutex> guard(PlatformLock());
-    for (const std::string &path : paths)
-        DeleteFileA(path.c_str());
+    // The lock is taken for each file: a delete refused for a moment is retried for up to a
+    // second, and other platform calls may come between two files.
+    for (const std::string &path : paths) {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        DeleteFileRetrying(path.c_str());
+    }
 }
 
 int TakeRunTurn(RunTurn *turn, bool (*stopNow)(void *context), void *context) {
@@ -135,7 +140,7 @@ void ReleaseRunTurn(RunTurn *turn) {
 }
 
 DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &waiting, int *job) {
-    std::lock_guard<std::mutex> guard(PlatformLock());
+    std::unique_lock<std::mutex> guard(PlatformLock());
     unsigned long long highest = 0;
     _finddata_t entry;
     intptr_t search = _findfirst((folder + "\\" + kPagePattern).c_str(), &entry);
@@ -164,11 +169,11 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
             error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
     }
     if (error != ERROR_SUCCESS) {
-        // Part of a job would print as a whole one: none of it stays.
-        for (const std::string &name : done)
-            DeleteFileA(name.c_str());
-        for (size_t page = done.size(); page < waiting.size(); ++page)
-            DeleteFileA(waiting[page].c_str());
+        // Part of a job would print as a whole one: none of it stays (while the turn is still
+        // held, so that no run sees it).
+        guard.unlock();
+        done.insert(done.end(), waiting.begin() + (long)done.size(), waiting.end());
+        DeletePages(done);
     }
     return error;
 }
@@ -211,12 +216,16 @@ DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
         }
         CloseHandle(process.hThread);
     }
-    // The exit code is only a sign of the end; the program always exits with 0.
+    // The exit code is only a sign of the end (the program always exits with 0); when it cannot
+    // be had, the process handle is looked at instead. Each look returns at once: the lock is
+    // never held while the program runs.
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(PlatformLock());
             DWORD code = 0;
-            if (!GetExitCodeProcess(process.hProcess, &code) || code != STILL_ACTIVE)
+            if (GetExitCodeProcess(process.hProcess, &code)
+                    ? code != STILL_ACTIVE
+                    : WaitForSingleObject(process.hProcess, 0) != WAIT_TIMEOUT)
                 break;
         }
         std::this_thread::sleep_for(kPollInterval);
@@ -224,7 +233,7 @@ DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
     std::string tail;
     {
         std::lock_guard<std::mutex> guard(PlatformLock());
-        WaitForSingleObject(process.hProcess, INFINITE);
+        WaitForSingleObject(process.hProcess, 0); // the end, seen: it returns at once
         CloseHandle(process.hProcess);
         if (FILE *file = fopen(output.c_str(), "rb")) {
             char buffer[4096];

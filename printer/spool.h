@@ -4,7 +4,8 @@
 //
 // simwin is single-threaded, and the printer calls the platform from its request threads and
 // its spool thread, so every platform call of the printer is made holding PlatformLock(), and
-// none that can block for long: the waits for the run turn and for the program are polled.
+// none that can block for long: the waits for the run turn and for the program are polled, and
+// a delete that is refused for a moment is retried for at most a second, one file at a time.
 #pragma once
 
 #include "common/win32.h"
@@ -32,7 +33,7 @@ std::string WaitingPageName(const std::string &folder, int jobId, int page);
 // Writes one page under its waiting name, a new file; returns ERROR_SUCCESS or the error.
 DWORD WriteWaitingPage(const std::string &path, const std::string &jpeg);
 
-// Deletes each file, as far as it can.
+// Deletes each file, as far as it can, retrying a delete refused for a moment.
 void DeletePages(const std::vector<std::string> &paths);
 
 // Waits for the run turn, polling, until it is had or stopNow(context) says to give up;

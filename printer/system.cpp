@@ -3,6 +3,7 @@
 
 #include "printer/system.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "printer/http.h"
@@ -21,6 +22,7 @@ const char kInstanceMutexSecurity[] = "D:(A;;0x00100001;;;WD)"; // SYNCHRONIZE |
 struct Exchange {
     Printer *printer = nullptr;
     std::string head;
+    size_t parseAt = 0; // the size of head at which its parse is tried next
     bool parsed = false;
     IppMessage request, response;
     bool document = false;
@@ -154,14 +156,9 @@ void *OpenExchange(void *printer) {
     return exchange;
 }
 
-int FeedExchange(void *context, const char *bytes, size_t count) {
-    Exchange *exchange = static_cast<Exchange *>(context);
-    if (exchange->parsed)
-        return exchange->document
-                   ? FeedDocument(&exchange->intake, (const unsigned char *)bytes, count)
-                   : 1; // anything after the attributes of an operation without a document
-    // The buffer holds at most the attribute limit and one piece more.
-    exchange->head.append(bytes, count);
+// Parses the attributes in exchange->head and starts the request's operation; returns what
+// FeedExchange returns.
+int ParseHead(Exchange *exchange) {
     size_t used = 0;
     IppParseResult result = ParseIppMessage((const unsigned char *)exchange->head.data(),
                                             exchange->head.size(), &exchange->request, &used);
@@ -185,8 +182,29 @@ int FeedExchange(void *context, const char *bytes, size_t count) {
     return FeedDocument(&exchange->intake, (const unsigned char *)rest.data(), rest.size());
 }
 
+// Takes the next piece of the body: attribute bytes until they parse, then the document.
+int FeedExchange(void *context, const char *bytes, size_t count) {
+    Exchange *exchange = static_cast<Exchange *>(context);
+    if (exchange->parsed)
+        return exchange->document
+                   ? FeedDocument(&exchange->intake, (const unsigned char *)bytes, count)
+                   : 1; // anything after the attributes of an operation without a document
+    // The buffer holds at most the attribute limit and one piece more. It is parsed again only
+    // once it has doubled (or passed the limit, where the parse ends one way or another), so
+    // that attributes sent a byte at a time are not parsed once per byte.
+    exchange->head.append(bytes, count);
+    if (exchange->head.size() < exchange->parseAt)
+        return 1;
+    exchange->parseAt = std::min(2 * exchange->head.size(), kIppMaxAttributeBytes + 1);
+    return ParseHead(exchange);
+}
+
+// The body has ended: answers the request, ending its document if it had one.
 void FinishExchange(void *context, int whole, std::string *body) {
     Exchange *exchange = static_cast<Exchange *>(context);
+    // What came since the last try may complete the attributes.
+    if (!exchange->parsed)
+        ParseHead(exchange);
     if (!exchange->parsed) {
         // The body ended before its attributes did.
         StartResponse(exchange->request, &exchange->response);
@@ -233,7 +251,8 @@ int RunPrinterService(int port, int clientTimeoutSeconds) {
     HttpServer *server = nullptr;
     if (code == 0) {
         DeleteStalePages(printer.spoolFolder);
-        server = OpenHttpServer(port, clientTimeoutSeconds, kExchange, &printer, PrinterIconPng());
+        server = OpenHttpServer(port, clientTimeoutSeconds, kExchange, &printer, PrinterIconPng(),
+                                PrinterPage(printer));
         if (!server) {
             fprintf(stderr, "Port %d on 127.0.0.1 is in use.\n", port);
             code = 1;
@@ -243,7 +262,11 @@ int RunPrinterService(int port, int clientTimeoutSeconds) {
         printf("Printing to the e-reader at %s\n", PrinterUri(printer).c_str());
         fflush(stdout);
         std::thread spool(RunSpoolThread, &printer);
+        // Only a failing listener ends this; by then no request is being served, so the jobs
+        // left open can be ended without a document still coming in for one of them.
         ServeHttp(server);
+        fprintf(stderr, "The printer's port stopped taking connections.\n");
+        code = 1;
         {
             std::lock_guard<std::mutex> guard(printer.lock);
             printer.stopping = true;

@@ -59,6 +59,22 @@ TEST_F(Spool, AFailedHandOverLeavesNothingOfTheJob) {
     }
 }
 
+// A delete refused for a moment (a scanner has the file open) is tried again: a failed job's
+// pages go, and so does the part of a job already renamed when a later rename fails.
+TEST_F(Spool, ADeleteRefusedForAMomentIsTriedAgain) {
+    Load();
+    std::vector<std::string> waiting = Waiting(2);
+    simwin::SetFault("DeleteFileA", simwin::CallCounts()["DeleteFileA"] + 1, "32");
+    DeletePages(waiting);
+    EXPECT_TRUE(List(kSpool).empty());
+    waiting = Waiting(3);
+    simwin::SetFault("MoveFileExA", simwin::CallCounts()["MoveFileExA"] + 3, "");
+    simwin::SetFault("DeleteFileA", simwin::CallCounts()["DeleteFileA"] + 1, "32");
+    int job = 0;
+    EXPECT_NE(HandOverPages(kSpool, waiting, &job), (DWORD)ERROR_SUCCESS);
+    EXPECT_TRUE(List(kSpool).empty());
+}
+
 TEST_F(Spool, AWaitingPageIsANewFileOrNothing) {
     Load();
     std::string name = WaitingPageName(kSpool, 4, 2);
@@ -123,20 +139,27 @@ TEST_F(Spool, TheTurnIsWaitedForUntilFreeOrGivenUp) {
 }
 
 // The host program beside the test binary runs on the same machine and its last line comes
-// back; its captured output does not stay.
+// back; its captured output does not stay. Its end is seen also when its exit code cannot be
+// asked for.
 TEST_F(Spool, TheProgramRunsAndItsLastLineComesBack) {
-    Load();
-    int job = 0;
-    ASSERT_EQ(HandOverPages(kSpool, Waiting(2), &job), (DWORD)ERROR_SUCCESS);
-    std::string line;
-    EXPECT_EQ(RunProgram(kSpool, 1, &line), (DWORD)ERROR_SUCCESS);
-    EXPECT_EQ(line, "Kindle must be plugged in!");
-    EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf"});
-    std::vector<std::string> events = simwin::Events();
-    EXPECT_NE(std::find(events.begin(), events.end(), "CreateProcessA vellumtransit.exe ok"),
-              events.end());
-    EXPECT_NE(std::find(events.begin(), events.end(), "WaitForSingleObject vellumtransit.exe ok"),
-              events.end());
+    for (bool exitCodeFails : {false, true}) {
+        Load();
+        for (int call = 1; exitCodeFails && call <= 1000; ++call)
+            simwin::SetFault("GetExitCodeProcess", call, "");
+        int job = 0;
+        ASSERT_EQ(HandOverPages(kSpool, Waiting(2), &job), (DWORD)ERROR_SUCCESS);
+        std::string line;
+        EXPECT_EQ(RunProgram(kSpool, 1, &line), (DWORD)ERROR_SUCCESS);
+        EXPECT_EQ(line, "Kindle must be plugged in!") << exitCodeFails;
+        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf"});
+        std::vector<std::string> events = simwin::Events();
+        EXPECT_NE(std::find(events.begin(), events.end(), "CreateProcessA vellumtransit.exe ok"),
+                  events.end());
+        EXPECT_NE(
+            std::find(events.begin(), events.end(), "WaitForSingleObject vellumtransit.exe ok"),
+            events.end());
+        DeletePages({In("VellumTransit.pdf")});
+    }
 }
 
 TEST_F(Spool, AProgramThatCannotStartLeavesThePagesWaiting) {

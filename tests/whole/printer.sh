@@ -283,6 +283,81 @@ check_eq "the jobs" "$(printf '%s\n' \
     '10 canceled Cancelled.' '11 completed Media in Drive E has been ejected safely.')" "$(cat "$MACHINE.jobs")"
 stop_printer
 
+# ---- The HTTP side under misuse; a job's path; a job closed by an empty Send-Document -------
+# A body that is not the printer's is refused unread and its connection closed, so the printer's
+# peak memory stays small; idle connections neither keep a request waiting nor stay open long;
+# attributes sent a byte a chunk cost little time (they are not parsed again for every byte).
+new_machine http
+ereader
+start_printer 28637
+peak() { awk '/^VmHWM/ { print $2 }' "/proc/$PRINTER_PID/status"; }
+ticks() { awk '{ print $14 + $15 }' "/proc/$PRINTER_PID/stat"; }
+before=$(peak)
+for request in "POST /x" "GET /icon.png" "PUT /ipp/print" "DELETE /"; do
+    exec 3<>/dev/tcp/127.0.0.1/$PORT
+    printf '%s HTTP/1.1\r\nHost: x\r\nContent-Type: application/ipp\r\n%s\r\n\r\n' "$request" \
+        'Content-Length: 200000000' >&3
+    timeout 20 head -c 200000000 /dev/zero >&3 2>/dev/null
+    exec 3>&-
+done
+check "200 MB bodies elsewhere: the peak memory grew by $(($(peak) - before)) KB" \
+    test $(($(peak) - before)) -lt 32768
+for entry in "POST /x 404" "GET /icon.png 400" "PUT /ipp/print 400" "POST /ipp/print/x 404" \
+    "POST /ipp/print 400 application/ipp-x" "GET / 200" "POST /ipp/print/1 200 application/ipp"; do
+    read -r method path status type <<<"$entry"
+    body=(--data-binary @"$SCRATCH/gzip.ipp") && [ "$path" != / ] || body=() # / without one
+    check_eq "$method $path ${type:-}" "$status" "$(curl -s -o "$SCRATCH/answer" -w '%{http_code}' \
+        -X "$method" "${body[@]}" -H "Content-Type: ${type:-text/plain}" "http://127.0.0.1:$PORT$path")"
+done
+check_eq "the IPP answer on a job's path" 040f "$(od -An -tx1 -j2 -N2 "$SCRATCH/answer" | tr -d ' \n')"
+idle=()
+for _ in {1..8}; do exec {fd}<>/dev/tcp/127.0.0.1/$PORT && idle+=("$fd"); done
+check "a request with 8 connections idle" curl -sf --max-time 3 -o /dev/null "http://127.0.0.1:$PORT/"
+check "an idle connection is closed within seconds" timeout 8 cat <&"${idle[0]}"
+for fd in "${idle[@]}"; do exec {fd}>&-; done
+{
+    ipp_head 0b
+    perl -e 'print pack("Cn/a*n/a*", 0x41, "text$_", "x" x 12) for 1 .. 2700'
+    printf '\x03'
+} | perl -e 'local $/; print map({ "1\r\n$_\r\n" } split //, <STDIN>), "0\r\n\r\n"' \
+    >"$SCRATCH/bytes.chunked"
+used=$(ticks)
+exec 3<>/dev/tcp/127.0.0.1/$PORT
+{
+    printf 'POST /ipp/print HTTP/1.1\r\nHost: x\r\nContent-Type: application/ipp\r\n%s\r\n\r\n' \
+        'Transfer-Encoding: chunked' && cat "$SCRATCH/bytes.chunked"
+} >&3
+timeout 30 head -c 4 <&3 >/dev/null
+exec 3>&-
+check "2700 attributes a byte a chunk: $(($(ticks) - used)) ticks of the printer's time" \
+    test $(($(ticks) - used)) -lt 100
+
+# After its document, a job takes no second one, and a last Send-Document without data closes
+# it: its pages are printed.
+cat >"$SCRATCH/close.test" <<'TEST'
+{ OPERATION Create-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  STATUS successful-ok EXPECT job-id }
+{ OPERATION Send-Document GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR integer job-id $job-id ATTR boolean last-document false
+  ATTR mimeMediaType document-format image/pwg-raster FILE $filename STATUS successful-ok }
+{ OPERATION Send-Document GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR integer job-id $job-id ATTR boolean last-document true
+  ATTR mimeMediaType document-format image/pwg-raster FILE $filename
+  STATUS server-error-multiple-document-jobs-not-supported }
+{ OPERATION Send-Document GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR integer job-id $job-id ATTR boolean last-document true STATUS successful-ok }
+TEST
+check "create, send, send a second, close by an empty send" \
+    ipptool -t -f "$SCRATCH/two.pwg" "$(URI)" "$SCRATCH/close.test" >"$MACHINE.close"
+pdf=$MACHINE/E/documents/VellumTransit.pdf
+for _ in {1..100}; do [ -s "$pdf" ] && break; sleep 0.1; done
+check_eq "its pages on the e-reader" 2 "$(pdfinfo "$pdf" 2>&1 | awk '/^Pages:/ { print $2 }')"
+stop_printer
+
 # ---- Faults of the platform on the printer's way ------------------------------------------
 # The program cannot be started: the pages wait in the spool for the next run. A rename or a
 # write fails: nothing of the job stays.
