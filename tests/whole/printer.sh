@@ -300,7 +300,10 @@ for request in "POST /x" "GET /icon.png" "PUT /ipp/print" "DELETE /"; do
     timeout 20 head -c 200000000 /dev/zero >&3 2>/dev/null
     exec 3>&-
 done
-check "200 MB bodies elsewhere: the peak memory grew by $(($(peak) - before)) KB" \
+exec 3<>/dev/tcp/127.0.0.1/$PORT # a request line that never ends
+{ printf 'GET /' && timeout 20 head -c 200000000 /dev/zero | tr '\0' x; } >&3 2>/dev/null
+exec 3>&-
+check "200 MB bodies elsewhere and a line without end: the peak memory grew by $(($(peak) - before)) KB" \
     test $(($(peak) - before)) -lt 32768
 for entry in "POST /x 404" "GET /icon.png 400" "PUT /ipp/print 400" "POST /ipp/print/x 404" \
     "POST /ipp/print 400 application/ipp-x" "GET / 200" "POST /ipp/print/1 200 application/ipp"; do

@@ -66,6 +66,11 @@
 #define CPPHTTPLIB_HEADER_MAX_LENGTH 8192
 #endif
 
+// VellumTransit: see stream_line_reader::getline.
+#ifndef CPPHTTPLIB_LINE_MAX_LENGTH
+#define CPPHTTPLIB_LINE_MAX_LENGTH 65536
+#endif
+
 #ifndef CPPHTTPLIB_REDIRECT_MAX_COUNT
 #define CPPHTTPLIB_REDIRECT_MAX_COUNT 20
 #endif
@@ -2283,6 +2288,9 @@ inline bool stream_line_reader::getline() {
     append(byte);
 
     if (byte == '\n') { break; }
+    // VellumTransit: a line is held in memory until its end, so a peer that never ends one
+    // would grow it without bound; no line of a request may be longer than this.
+    if (i >= CPPHTTPLIB_LINE_MAX_LENGTH) { return false; }
   }
 
   return true;
