@@ -1,7 +1,7 @@
 // Delivery to media e-readers on simwin's portable devices: which device is recognised, how far
 // the walk goes, the free name beside older copies, and every failure keeping the PDF with
 // nothing partial on the device, after which the next run delivers.
-#include "tests/support/machine.h"
+#include "tests/support/runs.h"
 
 #include <filesystem>
 #include <fstream>
@@ -92,14 +92,6 @@ class MediaDelivery : public MachineTest {
     }
 };
 
-// How often part occurs in text.
-int Count(const std::string &text, const std::string &part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 // The description decides, compared exactly as the drive scan compares vendors; without
 // "Kindle" in it, a device of vendor 1949 whose model begins so (the maker's tablets report
 // "Fire"). Only devices of that vendor or description are opened, each closed again unless
@@ -142,9 +134,10 @@ TEST_F(MediaDelivery, TheFirstDeviceDescribedAsAKindleIsTheOne) {
                              : kNotPluggedIn);
         EXPECT_EQ(Devices(), expected);
         EXPECT_EQ(Exists(kPdfPath), !target);
-        EXPECT_EQ(Count(EventText(), "IPortableDevice::Open "), opened);
-        EXPECT_EQ(Count(EventText(), "IPortableDevice::Close "), opened);
-        EXPECT_EQ(Count(simwin::TraceText(), "    Model: "), opened); // for each device opened
+        EXPECT_EQ(Occurrences(EventText(), "IPortableDevice::Open "), opened);
+        EXPECT_EQ(Occurrences(EventText(), "IPortableDevice::Close "), opened);
+        EXPECT_EQ(Occurrences(simwin::TraceText(), "    Model: "),
+                  opened); // for each device opened
     }
 }
 
@@ -260,7 +253,7 @@ TEST_F(MediaDelivery, TheObjectIsDatedAndWrittenInPiecesOfAtMost4MiB) {
     Prepare(Reader("S", kKindle + "optimal_buffer = 16777216\n"), {"S/Internal Storage/documents"},
             Pdf() + std::string(4 << 20, 'z'));
     EXPECT_EQ(Run(), kDelivered);
-    EXPECT_EQ(Count(EventText(), ".pdf 4194304 ok\nIStream::Write"), 1);
+    EXPECT_EQ(Occurrences(EventText(), ".pdf 4194304 ok\nIStream::Write"), 1);
     struct stat info = {};
     stat((folder + "/media/S/Internal Storage/documents/VellumTransit.pdf").c_str(), &info);
     EXPECT_EQ(info.st_mtime, 1730799000); // simwin's clock: 5 November 2024, 09:30:00

@@ -241,7 +241,9 @@ holds "$SPOOL"
 
 # A cancelled job: two pages of a first document wait, then go with the job.
 { printf 'RaS2' && page && page; } >"$SCRATCH/two.pwg"
-cat >"$SCRATCH/cancel.test" <<'TEST'
+# created_and_sent: the ipptool steps that create a job and send it a first document.
+created_and_sent() {
+    cat <<'TEST'
 { OPERATION Create-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
   STATUS successful-ok EXPECT job-id }
@@ -249,10 +251,14 @@ cat >"$SCRATCH/cancel.test" <<'TEST'
   ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
   ATTR integer job-id $job-id ATTR boolean last-document false
   ATTR mimeMediaType document-format image/pwg-raster FILE $filename STATUS successful-ok }
+TEST
+}
+{ created_and_sent && cat <<'TEST'
 { OPERATION Cancel-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
   ATTR integer job-id $job-id STATUS successful-ok }
 TEST
+} >"$SCRATCH/cancel.test"
 check "create, send, cancel" ipptool -t -f "$SCRATCH/two.pwg" "$(URI)" "$SCRATCH/cancel.test" \
     >"$MACHINE.cancel"
 check_eq "its two pages written, then deleted" "2 2" \
@@ -337,14 +343,7 @@ check "2700 attributes a byte a chunk: $(($(ticks) - used)) ticks of the printer
 
 # After its document, a job takes no second one, and a last Send-Document without data closes
 # it: its pages are printed.
-cat >"$SCRATCH/close.test" <<'TEST'
-{ OPERATION Create-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
-  STATUS successful-ok EXPECT job-id }
-{ OPERATION Send-Document GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
-  ATTR integer job-id $job-id ATTR boolean last-document false
-  ATTR mimeMediaType document-format image/pwg-raster FILE $filename STATUS successful-ok }
+{ created_and_sent && cat <<'TEST'
 { OPERATION Send-Document GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
   ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
   ATTR integer job-id $job-id ATTR boolean last-document true
@@ -354,6 +353,7 @@ cat >"$SCRATCH/close.test" <<'TEST'
   ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
   ATTR integer job-id $job-id ATTR boolean last-document true STATUS successful-ok }
 TEST
+} >"$SCRATCH/close.test"
 check "create, send, send a second, close by an empty send" \
     ipptool -t -f "$SCRATCH/two.pwg" "$(URI)" "$SCRATCH/close.test" >"$MACHINE.close"
 pdf=$MACHINE/E/documents/VellumTransit.pdf
