@@ -26,7 +26,8 @@ init() {
     for tool in awk cjpeg cmp od "$@"; do
         command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2 && exit 2; }
     done
-    SCRATCH=$VT_BUILD/script-tmp/$(basename "$0" .sh)
+    # VT_SCRATCH_NAME: a second variant of a script running beside the first gets its own.
+    SCRATCH=$VT_BUILD/script-tmp/${VT_SCRATCH_NAME:-$(basename "$0" .sh)}
     rm -rf "$SCRATCH" && mkdir -p "$SCRATCH"
 }
 

@@ -16,6 +16,8 @@
 # Everything lands in demo/ (machine folders, transcripts, events.log, trace.log).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/cups/ready.sh
+source tools/cups/ready.sh
 bash tools/setup.sh >/dev/null
 cmake --preset host >/dev/null
 cmake --build --preset host >/dev/null
@@ -169,15 +171,18 @@ show "The printer starts on the machine"
 echo "\$ VELLUMTRANSIT_MACHINE=$four $PWD/build/host/vellumtransit-printer --port 18631 &"
 VELLUMTRANSIT_MACHINE=$four build/host/vellumtransit-printer --port 18631 >"$four/printer.txt" 2>&1 &
 printer=$!
+trap 'kill $printer 2>/dev/null' EXIT
+wait_for_printer ipp://127.0.0.1:18631/ipp/print "$printer" || { cat "$four/printer.txt" && exit 1; }
 cupsd=$(bash tools/cups/start-cupsd.sh "$demo/cups" 18632)
 trap 'kill $printer $cupsd 2>/dev/null' EXIT
-sleep 0.5
 cat "$four/printer.txt"
 show "CUPS makes an IPP Everywhere queue on it and prints a PDF of the sample document"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$demo/sample-document.pdf" \
     tools/frontend/sample-document.ps
 echo "\$ lpadmin -p vt -E -v ipp://127.0.0.1:18631/ipp/print -m everywhere"
 lpadmin -h 127.0.0.1:18632 -p vt -E -v ipp://127.0.0.1:18631/ipp/print -m everywhere
+# lpadmin may return before CUPS has made the queue's PPD; a job sent then would go unfiltered.
+wait_for_queue 127.0.0.1:18632 vt || exit 1
 echo "\$ lp -d vt sample-document.pdf"
 lp -h 127.0.0.1:18632 -d vt "$demo/sample-document.pdf"
 for _ in {1..300}; do

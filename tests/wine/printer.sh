@@ -4,6 +4,8 @@
 # the PDF (Wine has no e-reader, so it waits) and whose last line each job reports.
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
+# shellcheck source=tools/cups/ready.sh
+source "${VT_SOURCE:?}/tools/cups/ready.sh"
 wine_init
 : "${VT_PRINTER_EXE:?}"
 for tool in gs ipptool; do
@@ -14,7 +16,8 @@ new_machine wine-printer
 "$WINE" "$VT_PRINTER_EXE" --port $PORT >"$MACHINE.printer" 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null' EXIT
-for _ in {1..300}; do grep -q '^Printing to' "$MACHINE.printer" && break; sleep 0.1; done
+# Wine takes its time to start a process: up to a minute, asked every 0.1 s.
+check "the printer answers" wait_for_printer "$URI" "$pid" 60
 check "the printer serves" grep -q "^Printing to the e-reader at $URI" "$MACHINE.printer"
 
 printf '%%!PS\n<< /PageSize [612 792] >> setpagedevice\n%s\n' \

@@ -54,7 +54,9 @@ VELLUMTRANSIT_MACHINE=$scratch/machine build/host/vellumtransit-printer --port 1
     >"$scratch/printer.txt" 2>&1 &
 printer=$!
 trap 'kill $printer 2>/dev/null' EXIT
-sleep 1
+# shellcheck source=tools/cups/ready.sh
+source tools/cups/ready.sh
+wait_for_printer ipp://127.0.0.1:18690/ipp/print "$printer" || { cat "$scratch/printer.txt" && exit 1; }
 cd "$scratch"
 rc=0
 ipptool -t -I -f pwg-raster-samples-150dpi/sgray-8/onepage-letter-sgray-8-150dpi.pwg \

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Starts a private CUPS scheduler for tests and the demo: its configuration, queues, spool and
 # logs all in FOLDER, listening on 127.0.0.1:PORT only, so that nothing of the machine's own
-# CUPS is read or touched. Prints the scheduler's process id once it answers; stop it with kill.
+# CUPS is read or touched. Prints the scheduler's process id once it answers an IPP request (as
+# lpadmin's first one); stop it with kill.
 #
 #   start-cupsd.sh FOLDER PORT
 set -euo pipefail
+# shellcheck source=tools/cups/ready.sh
+source "$(dirname "$0")/ready.sh"
 folder=$1
 port=$2
 mkdir -p "$folder"/{spool,cache,state,log,tmp}
@@ -41,13 +44,11 @@ CONF
 chmod -R a+rwX "$folder"
 cupsd -f -c "$folder/cupsd.conf" -s "$folder/cups-files.conf" </dev/null >"$folder/log/cupsd.out" 2>&1 &
 pid=$!
-for _ in {1..100}; do
-    if lpstat -h "127.0.0.1:$port" -r >/dev/null 2>&1; then
-        echo "$pid"
-        exit 0
-    fi
-    sleep 0.1
-done
+# lpstat -r says "not running" with exit code 0, and a connection alone is not an answer: ask.
+if wait_until 30 "the CUPS scheduler on 127.0.0.1:$port" scheduler_answers "127.0.0.1:$port"; then
+    echo "$pid"
+    exit 0
+fi
 kill "$pid" 2>/dev/null
 echo "start-cupsd.sh: the scheduler did not start; see $folder/log" >&2
 exit 1
