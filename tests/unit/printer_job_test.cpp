@@ -2,7 +2,7 @@
 // too large, wherever the limit falls, and leaves none of its pages behind.
 #include "tests/support/machine.h"
 
-#include "printer/job.h"
+#include "printer/job_operations.h"
 #include "printer/spool.h"
 
 namespace {
@@ -10,7 +10,7 @@ namespace {
 // A Print-Job request for PWG raster.
 IppMessage PrintJob() {
     IppMessage request;
-    request.code = 0x0002;
+    request.code = IPP_OP_PRINT_JOB;
     request.requestId = 1;
     AddIppText(AddIppAttribute(&request, IPP_TAG_OPERATION, "document-format"), IPP_TAG_MIME_TYPE,
                "image/pwg-raster");
