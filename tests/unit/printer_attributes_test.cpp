@@ -36,19 +36,18 @@ uint32_t At(const std::string &bytes, size_t offset) {
 }
 
 // What the decoder says of a document's sync word and first page header.
-RasterResult Header(uint32_t resolution, const std::string &type, uint32_t width,
-                    uint32_t height) {
+RasterResult Header(uint32_t resolution, const std::string &type, uint32_t width, uint32_t height) {
     std::string header(kRasterHeaderBytes, '\0');
     bool grey = type == "sgray_8";
     auto put = [&](size_t offset, uint32_t value) {
         for (int i = 0; i < 4; ++i)
             header[offset + i] = (char)(value >> (24 - 8 * i));
     };
-    for (auto field : {std::make_pair(276u, resolution), std::make_pair(280u, resolution),
-                       std::make_pair(372u, width), std::make_pair(376u, height),
-                       std::make_pair(384u, 8u), std::make_pair(388u, grey ? 8u : 24u),
-                       std::make_pair(392u, width * (grey ? 1 : 3)),
-                       std::make_pair(400u, grey ? 18u : 19u), std::make_pair(420u, grey ? 1u : 3u)})
+    for (auto field :
+         {std::make_pair(276u, resolution), std::make_pair(280u, resolution),
+          std::make_pair(372u, width), std::make_pair(376u, height), std::make_pair(384u, 8u),
+          std::make_pair(388u, grey ? 8u : 24u), std::make_pair(392u, width * (grey ? 1 : 3)),
+          std::make_pair(400u, grey ? 18u : 19u), std::make_pair(420u, grey ? 1u : 3u)})
         put(field.first, field.second);
     RasterDecoder decoder;
     StartRasterDecoder(

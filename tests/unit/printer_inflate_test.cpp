@@ -30,9 +30,8 @@ InflateResult Inflate(InflateKind kind, const std::string &data, size_t piece, S
     Inflater inflater;
     StartInflater(&inflater, kind);
     for (size_t at = 0; at < data.size(); at += piece) {
-        InflateResult result =
-            FeedInflater(&inflater, (const unsigned char *)data.data() + at,
-                         std::min(piece, data.size() - at), Take, sink);
+        InflateResult result = FeedInflater(&inflater, (const unsigned char *)data.data() + at,
+                                            std::min(piece, data.size() - at), Take, sink);
         if (result != INFLATE_OK)
             return result;
     }
@@ -47,9 +46,9 @@ std::string Text(size_t size) {
     return text.substr(0, size);
 }
 
-const std::tuple<const char *, InflateKind, int> kForms[] = {
-    {"gzip", INFLATE_GZIP, 31}, {"raw deflate", INFLATE_DEFLATE, -15},
-    {"zlib deflate", INFLATE_DEFLATE, 15}};
+const std::tuple<const char *, InflateKind, int> kForms[] = {{"gzip", INFLATE_GZIP, 31},
+                                                             {"raw deflate", INFLATE_DEFLATE, -15},
+                                                             {"zlib deflate", INFLATE_DEFLATE, 15}};
 
 TEST(Inflate, EveryFormComesBackInAnyPieces) {
     std::string original = Text(300000); // several windows of output

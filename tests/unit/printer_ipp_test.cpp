@@ -209,10 +209,11 @@ TEST(IppCodec, ValuesAsTextShowWhatCame) {
     EXPECT_EQ(value("media-col"),
               "{media-size={x-dimension=21590} media-type=\"stationery\",\"photo\"}");
     const std::pair<std::string, std::string> texts[] = {
-        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x96", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x96\""},
-        {"caf\xE9", "\"caf\\xe9\""},                 // Latin-1, not UTF-8
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x96",
+         "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x96\""},
+        {"caf\xE9", "\"caf\\xe9\""},                                 // Latin-1, not UTF-8
         {"\xC0\xAF \xED\xA0\x80", "\"\\xc0\\xaf \\xed\\xa0\\x80\""}, // overlong, surrogate
-        {"\xE2\x82", "\"\\xe2\\x82\""},             // cut inside a character
+        {"\xE2\x82", "\"\\xe2\\x82\""},                              // cut inside a character
         {"a\"b\\c\td\x7F"s + '\0', "\"a\\\"b\\\\c\\x09d\\x7f\\x00\""},
     };
     for (const auto &text : texts) {
