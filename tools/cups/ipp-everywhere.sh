@@ -54,7 +54,10 @@ VELLUMTRANSIT_MACHINE=$scratch/machine build/host/vellumtransit-printer --port 1
     >"$scratch/printer.txt" 2>&1 &
 printer=$!
 trap 'kill $printer 2>/dev/null' EXIT
-sleep 1
+for _ in {1..100}; do # until the printer answers
+    ipptool -q ipp://127.0.0.1:18690/ipp/print get-printer-attributes.test 2>/dev/null && break
+    sleep 0.1
+done
 cd "$scratch"
 rc=0
 ipptool -t -I -f pwg-raster-samples-150dpi/sgray-8/onepage-letter-sgray-8-150dpi.pwg \
