@@ -1,6 +1,8 @@
 // The IPP message codec.
 #include "printer/ipp.h"
 
+#include <cstdio>
+
 namespace {
 
 // A big-endian 16-bit number.
@@ -37,13 +39,13 @@ int FixedLength(uint8_t tag) {
         return 8;
     case IPP_TAG_BEGIN_COLLECTION:
     case IPP_TAG_END_COLLECTION:
-    case 0x10: // unsupported
-    case 0x11: // default
-    case 0x12: // unknown
-    case 0x13: // no-value
-    case 0x15: // not-settable
-    case 0x16: // delete-attribute
-    case 0x17: // admin-define
+    case IPP_TAG_UNSUPPORTED_VALUE:
+    case IPP_TAG_DEFAULT:
+    case IPP_TAG_UNKNOWN:
+    case IPP_TAG_NO_VALUE:
+    case IPP_TAG_NOT_SETTABLE:
+    case IPP_TAG_DELETE_ATTRIBUTE:
+    case IPP_TAG_ADMIN_DEFINE:
         return tag == IPP_TAG_BEGIN_COLLECTION || tag == IPP_TAG_END_COLLECTION ? -1 : 0;
     case IPP_TAG_OCTET_STRING:
     case IPP_TAG_TEXT_LANGUAGE:
@@ -183,6 +185,55 @@ void EmitValue(const IppValue &value, const std::string &name, std::string *out)
     Put16(out, 0);
 }
 
+// A big-endian 32-bit number.
+uint32_t Read32(const unsigned char *p) {
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+// The length of the UTF-8 sequence at p (at most left bytes), or 0 when it is not one.
+size_t Utf8Length(const unsigned char *p, size_t left) {
+    if (p[0] < 0x80)
+        return 1;
+    size_t length = p[0] >= 0xC2 && p[0] <= 0xDF   ? 2
+                    : p[0] >= 0xE0 && p[0] <= 0xEF ? 3
+                    : p[0] >= 0xF0 && p[0] <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || length > left)
+        return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+    if ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0) ||
+        (p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90))
+        return 0;
+    return length;
+}
+
+// Bytes as a quoted text, every byte that is not printable UTF-8 as \xNN.
+std::string Quoted(const std::string &bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    const unsigned char *p = (const unsigned char *)bytes.data();
+    std::string out = "\"";
+    for (size_t at = 0; at < bytes.size();) {
+        size_t length = Utf8Length(p + at, bytes.size() - at);
+        if (length == 1 && p[at] >= 0x20 && p[at] != 0x7F && p[at] != '"' && p[at] != '\\') {
+            out += (char)p[at++];
+        } else if (length > 1) {
+            out.append(bytes, at, length);
+            at += length;
+        } else if (p[at] == '"' || p[at] == '\\') {
+            out += '\\';
+            out += (char)p[at++];
+        } else {
+            out += "\\x";
+            out += kHex[p[at] >> 4];
+            out += kHex[p[at++] & 15];
+        }
+    }
+    return out + "\"";
+}
+
 // A new empty value of the attribute.
 IppValue *NewValue(IppAttribute *attribute, uint8_t tag) {
     attribute->values.emplace_back();
@@ -218,9 +269,9 @@ IppParseResult ParseIppMessage(const unsigned char *bytes, size_t count, IppMess
             *used = r.at + 1;
             return IPP_PARSE_OK;
         }
-        if (tag == 0x00)
+        if (tag == IPP_TAG_ZERO)
             return IPP_PARSE_BAD;
-        if (tag < 0x10) {
+        if (tag < IPP_TAG_FIRST_VALUE) {
             group = tag;
             groupBegins = true;
             ++r.at;
@@ -340,4 +391,283 @@ int32_t IppValueInteger(const IppValue &value, int32_t fallback) {
     if (value.tag == IPP_TAG_BOOLEAN && value.bytes.size() == 1)
         return p[0];
     return fallback;
+}
+
+void SetIppStatus(IppMessage *response, uint16_t status, const std::string &message) {
+    response->code = status;
+    if (message.empty())
+        return;
+    // status-message belongs with the operation attributes, after the charset and language.
+    IppAttribute attribute;
+    attribute.group = IPP_TAG_OPERATION;
+    attribute.name = "status-message";
+    AddIppText(&attribute, IPP_TAG_TEXT, message.substr(0, 255));
+    auto &attributes = response->attributes;
+    for (auto at = attributes.begin(); at != attributes.end(); ++at)
+        if (at->group == IPP_TAG_OPERATION && at->name == "status-message")
+            return void(*at = attribute);
+    size_t place = 0;
+    while (place < attributes.size() && attributes[place].group == IPP_TAG_OPERATION)
+        ++place;
+    attributes.insert(attributes.begin() + (long)place, attribute);
+}
+
+const char *IppOperationName(uint16_t operation) {
+    switch (operation) {
+    case IPP_OP_PRINT_JOB:
+        return "Print-Job";
+    case IPP_OP_PRINT_URI:
+        return "Print-URI";
+    case IPP_OP_VALIDATE_JOB:
+        return "Validate-Job";
+    case IPP_OP_CREATE_JOB:
+        return "Create-Job";
+    case IPP_OP_SEND_DOCUMENT:
+        return "Send-Document";
+    case IPP_OP_SEND_URI:
+        return "Send-URI";
+    case IPP_OP_CANCEL_JOB:
+        return "Cancel-Job";
+    case IPP_OP_GET_JOB_ATTRIBUTES:
+        return "Get-Job-Attributes";
+    case IPP_OP_GET_JOBS:
+        return "Get-Jobs";
+    case IPP_OP_GET_PRINTER_ATTRIBUTES:
+        return "Get-Printer-Attributes";
+    case IPP_OP_HOLD_JOB:
+        return "Hold-Job";
+    case IPP_OP_RELEASE_JOB:
+        return "Release-Job";
+    case IPP_OP_RESTART_JOB:
+        return "Restart-Job";
+    case IPP_OP_PAUSE_PRINTER:
+        return "Pause-Printer";
+    case IPP_OP_RESUME_PRINTER:
+        return "Resume-Printer";
+    case IPP_OP_PURGE_JOBS:
+        return "Purge-Jobs";
+    case IPP_OP_SET_PRINTER_ATTRIBUTES:
+        return "Set-Printer-Attributes";
+    case IPP_OP_SET_JOB_ATTRIBUTES:
+        return "Set-Job-Attributes";
+    case IPP_OP_GET_PRINTER_SUPPORTED_VALUES:
+        return "Get-Printer-Supported-Values";
+    case IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS:
+        return "Create-Printer-Subscriptions";
+    case IPP_OP_CREATE_JOB_SUBSCRIPTIONS:
+        return "Create-Job-Subscriptions";
+    case IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES:
+        return "Get-Subscription-Attributes";
+    case IPP_OP_GET_SUBSCRIPTIONS:
+        return "Get-Subscriptions";
+    case IPP_OP_RENEW_SUBSCRIPTION:
+        return "Renew-Subscription";
+    case IPP_OP_CANCEL_SUBSCRIPTION:
+        return "Cancel-Subscription";
+    case IPP_OP_GET_NOTIFICATIONS:
+        return "Get-Notifications";
+    case IPP_OP_CANCEL_MY_JOBS:
+        return "Cancel-My-Jobs";
+    case IPP_OP_RESUBMIT_JOB:
+        return "Resubmit-Job";
+    case IPP_OP_CLOSE_JOB:
+        return "Close-Job";
+    case IPP_OP_IDENTIFY_PRINTER:
+        return "Identify-Printer";
+    case IPP_OP_VALIDATE_DOCUMENT:
+        return "Validate-Document";
+    }
+    return nullptr;
+}
+
+const char *IppStatusName(uint16_t status) {
+    switch (status) {
+    case IPP_OK:
+        return "successful-ok";
+    case IPP_OK_IGNORED_OR_SUBSTITUTED:
+        return "successful-ok-ignored-or-substituted-attributes";
+    case IPP_OK_CONFLICTING:
+        return "successful-ok-conflicting-attributes";
+    case IPP_BAD_REQUEST:
+        return "client-error-bad-request";
+    case IPP_FORBIDDEN:
+        return "client-error-forbidden";
+    case IPP_NOT_AUTHENTICATED:
+        return "client-error-not-authenticated";
+    case IPP_NOT_AUTHORIZED:
+        return "client-error-not-authorized";
+    case IPP_NOT_POSSIBLE:
+        return "client-error-not-possible";
+    case IPP_TIMEOUT:
+        return "client-error-timeout";
+    case IPP_NOT_FOUND:
+        return "client-error-not-found";
+    case IPP_GONE:
+        return "client-error-gone";
+    case IPP_TOO_LARGE:
+        return "client-error-request-entity-too-large";
+    case IPP_VALUE_TOO_LONG:
+        return "client-error-request-value-too-long";
+    case IPP_FORMAT_NOT_SUPPORTED:
+        return "client-error-document-format-not-supported";
+    case IPP_ATTRIBUTES_NOT_SUPPORTED:
+        return "client-error-attributes-or-values-not-supported";
+    case IPP_URI_SCHEME_NOT_SUPPORTED:
+        return "client-error-uri-scheme-not-supported";
+    case IPP_CHARSET_NOT_SUPPORTED:
+        return "client-error-charset-not-supported";
+    case IPP_CONFLICTING_ATTRIBUTES:
+        return "client-error-conflicting-attributes";
+    case IPP_COMPRESSION_NOT_SUPPORTED:
+        return "client-error-compression-not-supported";
+    case IPP_COMPRESSION_ERROR:
+        return "client-error-compression-error";
+    case IPP_DOCUMENT_FORMAT_ERROR:
+        return "client-error-document-format-error";
+    case IPP_DOCUMENT_ACCESS_ERROR:
+        return "client-error-document-access-error";
+    case IPP_INTERNAL_ERROR:
+        return "server-error-internal-error";
+    case IPP_OPERATION_NOT_SUPPORTED:
+        return "server-error-operation-not-supported";
+    case IPP_SERVICE_UNAVAILABLE:
+        return "server-error-service-unavailable";
+    case IPP_VERSION_NOT_SUPPORTED:
+        return "server-error-version-not-supported";
+    case IPP_DEVICE_ERROR:
+        return "server-error-device-error";
+    case IPP_TEMPORARY_ERROR:
+        return "server-error-temporary-error";
+    case IPP_NOT_ACCEPTING_JOBS:
+        return "server-error-not-accepting-jobs";
+    case IPP_BUSY:
+        return "server-error-busy";
+    case IPP_JOB_CANCELED:
+        return "server-error-job-canceled";
+    case IPP_MULTIPLE_DOCUMENTS_NOT_SUPPORTED:
+        return "server-error-multiple-document-jobs-not-supported";
+    }
+    return nullptr;
+}
+
+const char *IppTagName(uint8_t tag) {
+    switch (tag) {
+    case IPP_TAG_OPERATION:
+        return "operation-attributes-tag";
+    case IPP_TAG_JOB:
+        return "job-attributes-tag";
+    case IPP_TAG_PRINTER:
+        return "printer-attributes-tag";
+    case IPP_TAG_UNSUPPORTED_GROUP:
+        return "unsupported-attributes-tag";
+    case IPP_TAG_DOCUMENT:
+        return "document-attributes-tag";
+    case IPP_TAG_UNSUPPORTED_VALUE:
+        return "unsupported";
+    case IPP_TAG_DEFAULT:
+        return "default";
+    case IPP_TAG_UNKNOWN:
+        return "unknown";
+    case IPP_TAG_NO_VALUE:
+        return "no-value";
+    case IPP_TAG_NOT_SETTABLE:
+        return "not-settable";
+    case IPP_TAG_DELETE_ATTRIBUTE:
+        return "delete-attribute";
+    case IPP_TAG_ADMIN_DEFINE:
+        return "admin-define";
+    case IPP_TAG_INTEGER:
+        return "integer";
+    case IPP_TAG_BOOLEAN:
+        return "boolean";
+    case IPP_TAG_ENUM:
+        return "enum";
+    case IPP_TAG_OCTET_STRING:
+        return "octetString";
+    case IPP_TAG_DATE:
+        return "dateTime";
+    case IPP_TAG_RESOLUTION:
+        return "resolution";
+    case IPP_TAG_RANGE:
+        return "rangeOfInteger";
+    case IPP_TAG_BEGIN_COLLECTION:
+        return "collection";
+    case IPP_TAG_TEXT_LANGUAGE:
+        return "textWithLanguage";
+    case IPP_TAG_NAME_LANGUAGE:
+        return "nameWithLanguage";
+    case IPP_TAG_TEXT:
+        return "textWithoutLanguage";
+    case IPP_TAG_NAME:
+        return "nameWithoutLanguage";
+    case IPP_TAG_KEYWORD:
+        return "keyword";
+    case IPP_TAG_URI:
+        return "uri";
+    case IPP_TAG_URI_SCHEME:
+        return "uriScheme";
+    case IPP_TAG_CHARSET:
+        return "charset";
+    case IPP_TAG_LANGUAGE:
+        return "naturalLanguage";
+    case IPP_TAG_MIME_TYPE:
+        return "mimeMediaType";
+    case IPP_TAG_MEMBER_NAME:
+        return "memberAttrName";
+    }
+    return nullptr;
+}
+
+std::string IppValueText(const IppValue &value) {
+    const unsigned char *p = (const unsigned char *)value.bytes.data();
+    size_t size = value.bytes.size();
+    char text[64];
+    switch (value.tag) {
+    case IPP_TAG_INTEGER:
+    case IPP_TAG_ENUM:
+    case IPP_TAG_BOOLEAN:
+        if (size != (value.tag == IPP_TAG_BOOLEAN ? 1u : 4u))
+            break;
+        if (value.tag == IPP_TAG_BOOLEAN)
+            return p[0] ? "true" : "false";
+        return std::to_string((int32_t)Read32(p));
+    case IPP_TAG_RESOLUTION:
+        if (size != 9)
+            break;
+        snprintf(text, sizeof text, "%dx%d%s", (int32_t)Read32(p), (int32_t)Read32(p + 4),
+                 p[8] == IPP_RES_PER_INCH ? "dpi"
+                 : p[8] == IPP_RES_PER_CM ? "dpcm"
+                                          : "(units?)");
+        return text;
+    case IPP_TAG_RANGE:
+        if (size != 8)
+            break;
+        return std::to_string((int32_t)Read32(p)) + "-" + std::to_string((int32_t)Read32(p + 4));
+    case IPP_TAG_DATE:
+        if (size != 11)
+            break;
+        snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%u%c%02u%02u",
+                 (unsigned)Read16(p), p[2], p[3], p[4], p[5], p[6], p[7],
+                 p[8] == '-'   ? '-'
+                 : p[8] == '+' ? '+'
+                               : '?',
+                 p[9], p[10]);
+        return text;
+    case IPP_TAG_BEGIN_COLLECTION: {
+        std::string out = "{";
+        for (const IppAttribute &member : value.members) {
+            out += out.size() > 1 ? " " : "";
+            out += member.name + "=";
+            for (size_t i = 0; i < member.values.size(); ++i)
+                out += (i ? "," : "") + IppValueText(member.values[i]);
+        }
+        return out + "}";
+    }
+    default:
+        if (value.tag >= IPP_TAG_OCTET_STRING || size > 0)
+            return Quoted(value.bytes);
+        // An out-of-band value: its tag says it all.
+        return IppTagName(value.tag) ? IppTagName(value.tag) : "?";
+    }
+    return Quoted(value.bytes);
 }

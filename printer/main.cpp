@@ -17,11 +17,16 @@ long NumberArgument(const char *text, long min, long max) {
 
 } // namespace
 
-// vellumtransit-printer [--port N] [--client-timeout SECONDS]
+// vellumtransit-printer [--port N] [--client-timeout SECONDS] [--log FILE]
 int main(int argc, char **argv) {
     long port = kDefaultPort, timeout = kDefaultClientTimeoutSeconds;
+    std::string log;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
+        if (option == "--log" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            log = argv[++i];
+            continue;
+        }
         long *value = option == "--port"             ? &port
                       : option == "--client-timeout" ? &timeout
                                                      : nullptr;
@@ -30,9 +35,10 @@ int main(int argc, char **argv) {
         else
             value = nullptr;
         if (!value || *value < 0) {
-            fprintf(stderr, "usage: vellumtransit-printer [--port N] [--client-timeout SECONDS]\n");
+            fprintf(stderr, "usage: vellumtransit-printer [--port N] [--client-timeout SECONDS] "
+                            "[--log FILE]\n");
             return 2;
         }
     }
-    return RunPrinterService((int)port, (int)timeout);
+    return RunPrinterService((int)port, (int)timeout, log);
 }

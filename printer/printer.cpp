@@ -3,6 +3,10 @@
 
 #include <ctime>
 
+#include "printer/capabilities.h"
+#include "printer/operations.h"
+#include "vellumtransit_version.h"
+
 namespace {
 
 // Adds attributes to the response when they were asked for.
@@ -34,15 +38,8 @@ struct Adder {
     }
 };
 
-// The two sizes, in hundredths of a millimetre, with their names.
-struct MediaSize {
-    const char *name;
-    int32_t width, height;
-};
-const MediaSize kMedia[] = {{"na_letter_8.5x11in", 21590, 27940},
-                            {"iso_a4_210x297mm", 21000, 29700}};
-
-// A media-col value: the size, no margins (the page is an image), the one source and type.
+// A media-col value: the size, no margins (the page is an image), the one source and type (PWG
+// keywords: Windows is reported to hang on sources given as numbers).
 void AddMediaCol(IppAttribute *attribute, const MediaSize &media) {
     IppValue *col = AddIppCollection(attribute);
     IppValue *size = AddIppCollection(AddIppMember(col, "media-size"));
@@ -123,24 +120,39 @@ void AddIppDateTime(const Printer &printer, IppAttribute *attribute, long upTime
 void AddPrinterAttributes(const Printer &printer, const std::set<std::string> &requested,
                           IppMessage *response) {
     Adder add = {requested, response};
+    const Capabilities &can = PrinterCapabilities();
     std::string base = "http://127.0.0.1:" + std::to_string(printer.port);
-    std::string uuid =
-        "urn:uuid:5e1a7c3d-9b42-4f6e-8d15-a0c7" + std::to_string(10000000 + printer.port);
     long upTime = PrinterUpTime(printer);
     IppAttribute *attribute;
+    // Each list of the capabilities record as the values of one attribute.
+    auto texts = [&](const char *name, uint8_t tag, const char *const *values, size_t count) {
+        if (IppAttribute *listed = add.Add(name))
+            for (size_t i = 0; i < count; ++i)
+                AddIppText(listed, tag, values[i]);
+    };
+    auto resolutions = [&](const char *name, size_t count) {
+        if (IppAttribute *listed = add.Add(name))
+            for (size_t i = 0; i < count; ++i)
+                AddIppResolution(listed, can.resolutions[i], can.resolutions[i], IPP_RES_PER_INCH);
+    };
+    auto media = [&](const char *name, uint8_t tag, size_t count) {
+        if (IppAttribute *listed = add.Add(name))
+            for (size_t i = 0; i < count; ++i)
+                AddIppText(listed, tag, can.media[i].name);
+    };
 
     add.Texts("charset-configured", IPP_TAG_CHARSET, {"utf-8"});
     add.Texts("charset-supported", IPP_TAG_CHARSET, {"utf-8"});
     add.Boolean("color-supported", true);
-    add.Texts("compression-supported", IPP_TAG_KEYWORD, {"none"});
+    texts("compression-supported", IPP_TAG_KEYWORD, can.compressions, can.compressionCount);
     add.Integers("copies-default", IPP_TAG_INTEGER, {1});
     if ((attribute = add.Add("copies-supported")))
         AddIppRange(attribute, 1, 1);
-    add.Texts("document-format-default", IPP_TAG_MIME_TYPE, {"application/octet-stream"});
-    add.Texts("document-format-supported", IPP_TAG_MIME_TYPE,
-              {"application/octet-stream", "image/jpeg", "image/pwg-raster"});
-    add.Integers("finishings-default", IPP_TAG_ENUM, {3});
-    add.Integers("finishings-supported", IPP_TAG_ENUM, {3});
+    add.Texts("document-format-default", IPP_TAG_MIME_TYPE, {can.formatDefault});
+    add.Texts("document-format-preferred", IPP_TAG_MIME_TYPE, {can.formatPreferred});
+    texts("document-format-supported", IPP_TAG_MIME_TYPE, can.formats, can.formatCount);
+    add.Integers("finishings-default", IPP_TAG_ENUM, {IPP_FINISHINGS_NONE});
+    add.Integers("finishings-supported", IPP_TAG_ENUM, {IPP_FINISHINGS_NONE});
     add.Texts("generated-natural-language-supported", IPP_TAG_LANGUAGE, {"en"});
     add.Texts("identify-actions-default", IPP_TAG_KEYWORD, {"display"});
     add.Texts("identify-actions-supported", IPP_TAG_KEYWORD, {"display"});
@@ -156,33 +168,38 @@ void AddPrinterAttributes(const Printer &printer, const std::set<std::string> &r
         add.Integers(margin, IPP_TAG_INTEGER, {0});
     for (const char *name : {"media-col-database", "media-col-ready"})
         if ((attribute = add.Add(name)))
-            for (const MediaSize &media : kMedia)
-                AddMediaCol(attribute, media);
+            for (size_t i = 0; i < can.mediaCount; ++i)
+                AddMediaCol(attribute, can.media[i]);
     if ((attribute = add.Add("media-col-default")))
-        AddMediaCol(attribute, kMedia[0]);
+        AddMediaCol(attribute, can.media[0]);
     add.Texts("media-col-supported", IPP_TAG_KEYWORD,
               {"media-bottom-margin", "media-left-margin", "media-right-margin", "media-size",
                "media-source", "media-top-margin", "media-type"});
-    add.Texts("media-default", IPP_TAG_KEYWORD, {kMedia[0].name});
-    add.Texts("media-ready", IPP_TAG_KEYWORD, {kMedia[0].name, kMedia[1].name});
-    add.Texts("media-supported", IPP_TAG_KEYWORD, {kMedia[0].name, kMedia[1].name});
+    media("media-default", IPP_TAG_KEYWORD, 1);
+    media("media-ready", IPP_TAG_KEYWORD, can.mediaCount);
+    media("media-supported", IPP_TAG_KEYWORD, can.mediaCount);
     if ((attribute = add.Add("media-size-supported"))) {
-        for (const MediaSize &media : kMedia) {
+        for (size_t i = 0; i < can.mediaCount; ++i) {
             IppValue *size = AddIppCollection(attribute);
-            AddIppInteger(AddIppMember(size, "x-dimension"), IPP_TAG_INTEGER, media.width);
-            AddIppInteger(AddIppMember(size, "y-dimension"), IPP_TAG_INTEGER, media.height);
+            AddIppInteger(AddIppMember(size, "x-dimension"), IPP_TAG_INTEGER, can.media[i].width);
+            AddIppInteger(AddIppMember(size, "y-dimension"), IPP_TAG_INTEGER, can.media[i].height);
         }
     }
     add.Texts("media-source-supported", IPP_TAG_KEYWORD, {"auto"});
     add.Texts("media-type-supported", IPP_TAG_KEYWORD, {"stationery"});
+    // Mopria clients, Windows among them, take a printer that says it is certified (as other
+    // driverless printers do); 1.3 is the version whose requirements it meets.
+    add.Texts("mopria-certified", IPP_TAG_TEXT, {"1.3"});
+    add.Texts("mopria_certified", IPP_TAG_TEXT, {"1.3"}); // as Windows' wizard spells it too
     add.Boolean("multiple-document-jobs-supported", false);
     add.Integers("multiple-operation-time-out", IPP_TAG_INTEGER, {printer.clientTimeoutSeconds});
     add.Texts("multiple-operation-time-out-action", IPP_TAG_KEYWORD, {"abort-job"});
     add.Texts("natural-language-configured", IPP_TAG_LANGUAGE, {"en"});
-    add.Integers("operations-supported", IPP_TAG_ENUM,
-                 {0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0B, 0x39, 0x3B, 0x3C});
-    add.Integers("orientation-requested-default", IPP_TAG_ENUM, {3});
-    add.Integers("orientation-requested-supported", IPP_TAG_ENUM, {3});
+    if ((attribute = add.Add("operations-supported")))
+        for (size_t i = 0; i < kPrinterOperationCount; ++i)
+            AddIppInteger(attribute, IPP_TAG_ENUM, kPrinterOperations[i].code);
+    add.Integers("orientation-requested-default", IPP_TAG_ENUM, {IPP_ORIENTATION_PORTRAIT});
+    add.Integers("orientation-requested-supported", IPP_TAG_ENUM, {IPP_ORIENTATION_PORTRAIT});
     // Face-up would make clients send the pages last first.
     add.Texts("output-bin-default", IPP_TAG_KEYWORD, {"face-down"});
     add.Texts("output-bin-supported", IPP_TAG_KEYWORD, {"face-down"});
@@ -193,12 +210,14 @@ void AddPrinterAttributes(const Printer &printer, const std::set<std::string> &r
     add.Integers("pages-per-minute-color", IPP_TAG_INTEGER, {60});
     add.Texts("pdl-override-supported", IPP_TAG_KEYWORD, {"attempted"});
     add.Boolean("preferred-attributes-supported", false);
-    add.Texts("print-color-mode-default", IPP_TAG_KEYWORD, {"monochrome"});
-    add.Texts("print-color-mode-supported", IPP_TAG_KEYWORD, {"monochrome", "color"});
+    add.Texts("print-color-mode-default", IPP_TAG_KEYWORD, {can.rasterTypes[0].colorMode});
+    if ((attribute = add.Add("print-color-mode-supported")))
+        for (size_t i = 0; i < can.rasterTypeCount; ++i)
+            AddIppText(attribute, IPP_TAG_KEYWORD, can.rasterTypes[i].colorMode);
     add.Texts("print-content-optimize-default", IPP_TAG_KEYWORD, {"auto"});
     add.Texts("print-content-optimize-supported", IPP_TAG_KEYWORD, {"auto"});
-    add.Integers("print-quality-default", IPP_TAG_ENUM, {4});
-    add.Integers("print-quality-supported", IPP_TAG_ENUM, {4});
+    add.Integers("print-quality-default", IPP_TAG_ENUM, {IPP_QUALITY_NORMAL});
+    add.Integers("print-quality-supported", IPP_TAG_ENUM, {IPP_QUALITY_NORMAL});
     add.Texts("print-rendering-intent-default", IPP_TAG_KEYWORD, {"auto"});
     add.Texts("print-rendering-intent-supported", IPP_TAG_KEYWORD, {"auto"});
     if ((attribute = add.Add("printer-config-change-date-time")))
@@ -210,9 +229,11 @@ void AddPrinterAttributes(const Printer &printer, const std::set<std::string> &r
               {"MFG:VellumTransit;MDL:E-reader Printer;CMD:PWGRaster,JPEG;CLS:PRINTER;"});
     add.Texts("printer-dns-sd-name", IPP_TAG_NAME, {"VellumTransit"});
     add.Texts("printer-firmware-name", IPP_TAG_NAME, {"vellumtransit-printer"});
-    add.Texts("printer-firmware-string-version", IPP_TAG_TEXT, {"1.0"});
+    add.Texts("printer-firmware-string-version", IPP_TAG_TEXT, {VT_VERSION_TEXT});
     if ((attribute = add.Add("printer-firmware-version")))
-        AddIppText(attribute, IPP_TAG_OCTET_STRING, std::string("\1\0", 2));
+        AddIppText(
+            attribute, IPP_TAG_OCTET_STRING,
+            std::string{(char)VT_VERSION_MAJOR, (char)VT_VERSION_MINOR, (char)VT_VERSION_PATCH});
     if ((attribute = add.Add("printer-geo-location")))
         AddIppOutOfBand(attribute, IPP_TAG_UNKNOWN);
     add.Texts("printer-get-attributes-supported", IPP_TAG_KEYWORD, {"document-format"});
@@ -227,14 +248,11 @@ void AddPrinterAttributes(const Printer &printer, const std::set<std::string> &r
     add.Texts("printer-name", IPP_TAG_NAME, {"VellumTransit"});
     add.Texts("printer-organization", IPP_TAG_TEXT, {""});
     add.Texts("printer-organizational-unit", IPP_TAG_TEXT, {""});
-    if ((attribute = add.Add("printer-resolution-default")))
-        AddIppResolution(attribute, 150, 150, 3);
-    if ((attribute = add.Add("printer-resolution-supported"))) {
-        AddIppResolution(attribute, 150, 150, 3);
-        AddIppResolution(attribute, 300, 300, 3);
-    }
+    resolutions("printer-resolution-default", 1);
+    resolutions("printer-resolution-supported", can.resolutionCount);
     if ((attribute = add.Add("printer-state")))
-        AddIppInteger(attribute, IPP_TAG_ENUM, PrinterBusy(printer) ? 4 : 3);
+        AddIppInteger(attribute, IPP_TAG_ENUM,
+                      PrinterBusy(printer) ? IPP_PRINTER_PROCESSING : IPP_PRINTER_IDLE);
     if ((attribute = add.Add("printer-state-change-date-time")))
         AddIppDateTime(printer, attribute, printer.stateChangedAt ? printer.stateChangedAt : 1);
     add.Integers("printer-state-change-time", IPP_TAG_INTEGER,
@@ -253,13 +271,12 @@ void AddPrinterAttributes(const Printer &printer, const std::set<std::string> &r
     if ((attribute = add.Add("printer-uri-supported")))
         AddIppText(attribute, IPP_TAG_URI, PrinterUri(printer));
     if ((attribute = add.Add("printer-uuid")))
-        AddIppText(attribute, IPP_TAG_URI, uuid);
-    if ((attribute = add.Add("pwg-raster-document-resolution-supported"))) {
-        AddIppResolution(attribute, 150, 150, 3);
-        AddIppResolution(attribute, 300, 300, 3);
-    }
+        AddIppText(attribute, IPP_TAG_URI, printer.uuid);
+    resolutions("pwg-raster-document-resolution-supported", can.resolutionCount);
     add.Texts("pwg-raster-document-sheet-back", IPP_TAG_KEYWORD, {"normal"});
-    add.Texts("pwg-raster-document-type-supported", IPP_TAG_KEYWORD, {"sgray_8", "srgb_8"});
+    if ((attribute = add.Add("pwg-raster-document-type-supported")))
+        for (size_t i = 0; i < can.rasterTypeCount; ++i)
+            AddIppText(attribute, IPP_TAG_KEYWORD, can.rasterTypes[i].keyword);
     if ((attribute = add.Add("queued-job-count"))) {
         int queued = 0;
         for (const auto &entry : printer.jobs)

@@ -1,6 +1,7 @@
 // The printer object: its jobs and state, guarded by one lock, and the printer attributes it
-// advertises to clients (Get-Printer-Attributes). The choices are an e-reader's: Letter and A4,
-// 150 and 300 dpi, 8-bit grey (default) or RGB, one-sided, one copy, face-down.
+// advertises to clients (Get-Printer-Attributes): its capabilities (printer/capabilities.h),
+// its operations (printer/operations.h) and an e-reader's choices: one-sided, one copy,
+// face-down.
 #pragma once
 
 #include <chrono>
@@ -44,11 +45,15 @@ struct Job {
     std::vector<std::string> pageFiles; // pages written so far, under their waiting names
 };
 
+struct RequestLog;
+
 struct Printer {
     int port = 8631;
     int clientTimeoutSeconds = 60;
     std::chrono::steady_clock::time_point started;
-    std::string spoolFolder; // the Windows directory's VellumTransit, found at start
+    std::string spoolFolder;   // the Windows directory's VellumTransit, found at start
+    std::string uuid;          // printer-uuid, the same for every start on this machine
+    RequestLog *log = nullptr; // where each request is logged (--log), or null
 
     std::mutex lock; // guards every field below
     std::map<int, std::shared_ptr<Job>> jobs;

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "printer/capabilities.h"
+
 namespace {
 
 enum State { SYNC, HEADER, LINE_REPEAT, CONTROL, REPEAT_PIXEL, LITERAL, FAILED };
@@ -11,9 +13,7 @@ enum State { SYNC, HEADER, LINE_REPEAT, CONTROL, REPEAT_PIXEL, LITERAL, FAILED }
 const uint32_t kResolutionX = 276, kResolutionY = 280, kWidth = 372, kHeight = 376,
                kBitsPerColor = 384, kBitsPerPixel = 388, kBytesPerLine = 392, kColorOrder = 396,
                kColorSpace = 400, kNumColors = 420;
-const uint32_t kSpaceSgray = 18, kSpaceSrgb = 19;
-// The largest page: Letter's width and A4's height, at the resolution of the page.
-const uint32_t kMaxWidthAt300 = 2550, kMaxHeightAt300 = 3508;
+const uint32_t kChunkyOrder = 0; // cupsColorOrder: the colours of a pixel side by side
 
 // A header field: a big-endian 32-bit number.
 uint32_t Field(const unsigned char *header, uint32_t offset) {
@@ -33,15 +33,16 @@ RasterResult Fail(RasterDecoder *d, RasterResult result) {
 // Checks the header just gathered and makes room for its page.
 RasterResult BeginPage(RasterDecoder *d) {
     const unsigned char *h = d->header;
+    const Capabilities &can = PrinterCapabilities();
     uint32_t resolution = Field(h, kResolutionX), space = Field(h, kColorSpace);
     uint32_t bits = Field(h, kBitsPerColor), pixelBits = Field(h, kBitsPerPixel);
     uint32_t colours = Field(h, kNumColors), width = Field(h, kWidth), height = Field(h, kHeight);
-    bool grey = space == kSpaceSgray && pixelBits == 8 && colours == 1;
-    bool rgb = space == kSpaceSrgb && pixelBits == 24 && colours == 3;
-    if ((resolution != 150 && resolution != 300) || Field(h, kResolutionY) != resolution ||
-        !(grey || rgb) || bits != 8 || Field(h, kColorOrder) != 0 || width == 0 || height == 0)
+    const RasterType *type = FindRasterType(can, space, pixelBits, colours);
+    if (!SupportsResolution(can, resolution) || Field(h, kResolutionY) != resolution || !type ||
+        bits * colours != pixelBits || bits != 8 || Field(h, kColorOrder) != kChunkyOrder ||
+        width == 0 || height == 0)
         return Fail(d, RASTER_UNSUPPORTED_HEADER);
-    if (width > kMaxWidthAt300 * resolution / 300 || height > kMaxHeightAt300 * resolution / 300)
+    if (width > MaxPageWidth(can, resolution) || height > MaxPageHeight(can, resolution))
         return Fail(d, RASTER_PAGE_TOO_LARGE);
     d->bytesPerPixel = pixelBits / 8;
     d->bytesPerLine = width * d->bytesPerPixel;
@@ -53,7 +54,8 @@ RasterResult BeginPage(RasterDecoder *d) {
     d->page.height = height;
     d->page.resolution = resolution;
     d->page.components = d->bytesPerPixel;
-    // Bounded by the checks above: at most 2550 x 3508 x 3 bytes.
+    d->page.type = type;
+    // Bounded by the checks above: at most the largest page at 300 dpi, 3 bytes a pixel.
     d->pixels.resize((size_t)d->bytesPerLine * height);
     d->line = 0;
     d->state = LINE_REPEAT;

@@ -1,6 +1,7 @@
 // The PWG raster decoder: takes a document's bytes as they arrive, checks each page header
 // against what the printer advertises, expands each page's compressed lines into one page of
-// pixels (one page in memory at a time) and hands each finished page to a sink. Refuses what
+// pixels (one page in memory at a time) and hands each finished page to a sink. What it takes
+// is what the printer's capabilities record lists. Refuses what
 // it does not advertise and any run or line repeat that would cross its line or its page.
 #pragma once
 
@@ -15,7 +16,7 @@ enum RasterResult {
     RASTER_OK = 0,
     RASTER_BAD_SYNC = 1,           // not a PWG raster stream
     RASTER_UNSUPPORTED_HEADER = 2, // resolution, colour space, bits, order or BytesPerLine
-    RASTER_PAGE_TOO_LARGE = 3,     // wider or taller than Letter and A4
+    RASTER_PAGE_TOO_LARGE = 3,     // wider or taller than every page size
     RASTER_RUN_CROSSES_LINE = 4,
     RASTER_REPEAT_CROSSES_PAGE = 5,
     RASTER_TOO_MANY_PAGES = 6,
@@ -23,10 +24,13 @@ enum RasterResult {
     RASTER_SINK_FAILED = 8, // the page could not be kept
 };
 
+struct RasterType;
+
 // A finished page: pixels top line first, 1 (grey) or 3 (RGB) bytes per pixel.
 struct RasterPage {
     uint32_t width = 0, height = 0, resolution = 0, components = 0;
     const unsigned char *pixels = nullptr;
+    const RasterType *type = nullptr; // its raster type, one of the printer's capabilities
 };
 
 // Called with each finished page, in order; returns non-zero when the page is kept.

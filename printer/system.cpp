@@ -7,10 +7,13 @@
 #include <thread>
 
 #include "printer/http.h"
-#include "printer/job.h"
+#include "printer/job_operations.h"
 #include "printer/jpeg_writer.h"
+#include "printer/operations.h"
 #include "printer/printer.h"
+#include "printer/request_log.h"
 #include "printer/spool.h"
+#include "printer/uuid.h"
 
 namespace {
 
@@ -27,6 +30,8 @@ struct Exchange {
     IppMessage request, response;
     bool document = false;
     DocumentIntake intake;
+    time_t arrived = 0;
+    std::string log; // the request's block of the request log, when there is one
 };
 
 // A response to request: its version and id, and the charset and language it is in.
@@ -63,7 +68,7 @@ bool NamesPrinter(const std::string &uri, bool job) {
 // language first, the target. False with the refusal in response.
 bool CheckRequest(const IppMessage &request, IppMessage *response) {
     if (request.major != 1 && request.major != 2) {
-        SetStatus(response, IPP_VERSION_NOT_SUPPORTED, "IPP/1.x and 2.x only.");
+        SetIppStatus(response, IPP_VERSION_NOT_SUPPORTED, "IPP/1.x and 2.x only.");
         return false;
     }
     const auto &attributes = request.attributes;
@@ -72,26 +77,26 @@ bool CheckRequest(const IppMessage &request, IppMessage *response) {
         attributes[1].group != IPP_TAG_OPERATION ||
         attributes[1].name != "attributes-natural-language" || attributes[0].values.size() != 1 ||
         attributes[1].values.size() != 1) {
-        SetStatus(response, IPP_BAD_REQUEST,
-                  "A request begins with attributes-charset and attributes-natural-language.");
+        SetIppStatus(response, IPP_BAD_REQUEST,
+                     "A request begins with attributes-charset and attributes-natural-language.");
         return false;
     }
     std::string charset = attributes[0].values[0].bytes;
     for (char &c : charset)
         c = (char)tolower((unsigned char)c);
     if (charset != "utf-8" && charset != "us-ascii") {
-        SetStatus(response, 0x040D, "Only utf-8.");
+        SetIppStatus(response, IPP_CHARSET_NOT_SUPPORTED, "Only utf-8.");
         return false;
     }
     const IppAttribute *printer = FindIppAttribute(request, IPP_TAG_OPERATION, "printer-uri");
     const IppAttribute *job = FindIppAttribute(request, IPP_TAG_OPERATION, "job-uri");
     const IppAttribute *target = printer ? printer : job;
     if (!target || target->values.size() != 1 || target->values[0].tag != IPP_TAG_URI) {
-        SetStatus(response, IPP_BAD_REQUEST, "No printer-uri.");
+        SetIppStatus(response, IPP_BAD_REQUEST, "No printer-uri.");
         return false;
     }
     if (!NamesPrinter(target->values[0].bytes, target == job)) {
-        SetStatus(response, IPP_NOT_FOUND, "No such printer or job.");
+        SetIppStatus(response, IPP_NOT_FOUND, "No such printer or job.");
         return false;
     }
     return true;
@@ -105,54 +110,19 @@ bool Dispatch(Exchange *exchange) {
     StartResponse(request, response);
     if (!CheckRequest(request, response))
         return false;
-    switch (request.code) {
-    case 0x0002: // Print-Job
-    case 0x0006: // Send-Document
-        return BeginDocument(printer, request, &exchange->intake, response);
-    case 0x0004: // Validate-Job
-        if (CheckDocumentAttributes(request, response))
-            SetStatus(response, IPP_OK, "");
-        return false;
-    case 0x0005:
-        CreateJob(printer, request, response);
-        return false;
-    case 0x0008:
-        CancelJob(printer, request, response);
-        return false;
-    case 0x0009:
-        GetJobAttributes(printer, request, response);
-        return false;
-    case 0x000A:
-        GetJobs(printer, request, response);
-        return false;
-    case 0x000B: { // Get-Printer-Attributes
-        std::set<std::string> asked;
-        if (const IppAttribute *names =
-                FindIppAttribute(request, IPP_TAG_OPERATION, "requested-attributes"))
-            for (const IppValue &value : names->values)
-                asked.insert(value.bytes);
-        std::lock_guard<std::mutex> guard(printer->lock);
-        AddPrinterAttributes(*printer, asked, response);
+    const PrinterOperation *operation = FindPrinterOperation(request.code);
+    if (!operation) {
+        SetIppStatus(response, IPP_OPERATION_NOT_SUPPORTED, "");
         return false;
     }
-    case 0x0039:
-        CancelMyJobs(printer, request, response);
-        return false;
-    case 0x003B:
-        CloseJob(printer, request, response);
-        return false;
-    case 0x003C: // Identify-Printer: there is nothing to light up
-        return false;
-    default:
-        SetStatus(response, IPP_OPERATION_NOT_SUPPORTED, "");
-        return false;
-    }
+    return operation->run(printer, request, &exchange->intake, response);
 }
 
 // The server's functions for one request: open, feed each piece of the body, finish.
 void *OpenExchange(void *printer) {
     Exchange *exchange = new Exchange();
     exchange->printer = static_cast<Printer *>(printer);
+    exchange->arrived = time(nullptr);
     return exchange;
 }
 
@@ -165,12 +135,15 @@ int ParseHead(Exchange *exchange) {
     if (result == IPP_PARSE_MORE)
         return 1;
     exchange->parsed = true;
+    std::string *log = exchange->printer->log ? &exchange->log : nullptr;
+    LogRequest(log, exchange->request, result);
+    exchange->intake.log = log;
     if (result != IPP_PARSE_OK) {
         StartResponse(exchange->request, &exchange->response);
-        SetStatus(&exchange->response,
-                  result == IPP_PARSE_TOO_LARGE ? IPP_TOO_LARGE : IPP_BAD_REQUEST,
-                  result == IPP_PARSE_TOO_LARGE ? "More than 64 KiB of attributes."
-                                                : "A bad tag or length.");
+        SetIppStatus(&exchange->response,
+                     result == IPP_PARSE_TOO_LARGE ? IPP_TOO_LARGE : IPP_BAD_REQUEST,
+                     result == IPP_PARSE_TOO_LARGE ? "More than 64 KiB of attributes."
+                                                   : "A bad tag or length.");
         return 0;
     }
     exchange->document = Dispatch(exchange);
@@ -205,15 +178,26 @@ void FinishExchange(void *context, int whole, std::string *body) {
     // What came since the last try may complete the attributes.
     if (!exchange->parsed)
         ParseHead(exchange);
+    Printer *printer = exchange->printer;
     if (!exchange->parsed) {
         // The body ended before its attributes did.
+        if (printer->log) {
+            size_t used = 0;
+            ParseIppMessage((const unsigned char *)exchange->head.data(), exchange->head.size(),
+                            &exchange->request, &used);
+            LogRequest(&exchange->log, exchange->request, IPP_PARSE_MORE);
+        }
         StartResponse(exchange->request, &exchange->response);
-        SetStatus(&exchange->response, IPP_BAD_REQUEST, "The request is cut short.");
+        SetIppStatus(&exchange->response, IPP_BAD_REQUEST, "The request is cut short.");
     } else if (exchange->document) {
         EndDocument(&exchange->intake, whole != 0, &exchange->response);
     }
     body->clear();
     EmitIppMessage(exchange->response, body);
+    if (printer->log) {
+        LogResponse(&exchange->log, exchange->response);
+        WriteRequestLog(printer->log, exchange->arrived, exchange->log);
+    }
     delete exchange;
 }
 
@@ -221,7 +205,7 @@ const IppExchangeFunctions kExchange = {OpenExchange, FeedExchange, FinishExchan
 
 } // namespace
 
-int RunPrinterService(int port, int clientTimeoutSeconds) {
+int RunPrinterService(int port, int clientTimeoutSeconds, const std::string &logPath) {
     HANDLE instance = nullptr;
     {
         std::lock_guard<std::mutex> guard(PlatformLock());
@@ -243,9 +227,17 @@ int RunPrinterService(int port, int clientTimeoutSeconds) {
     printer.port = port;
     printer.clientTimeoutSeconds = clientTimeoutSeconds;
     printer.started = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        printer.uuid = MachinePrinterUuid();
+    }
     int code = 0;
     if (!FindSpoolFolder(&printer.spoolFolder)) {
         fprintf(stderr, "The spool folder %s is missing.\n", printer.spoolFolder.c_str());
+        code = 1;
+    }
+    if (code == 0 && !logPath.empty() && !(printer.log = OpenRequestLog(logPath))) {
+        fprintf(stderr, "The log %s cannot be opened.\n", logPath.c_str());
         code = 1;
     }
     HttpServer *server = nullptr;
@@ -276,6 +268,7 @@ int RunPrinterService(int port, int clientTimeoutSeconds) {
         CloseHttpServer(server);
         AbortOpenJobs(&printer);
     }
+    CloseRequestLog(printer.log);
     std::lock_guard<std::mutex> guard(PlatformLock());
     ReleaseMutex(instance);
     CloseHandle(instance);

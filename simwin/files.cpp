@@ -132,6 +132,24 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     return (UINT)dir.size();
 }
 
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
+    std::string mode;
+    if (Enter("GetComputerNameA", &mode)) {
+        SetLastError(FaultError(mode, ERROR_ACCESS_DENIED));
+        return FALSE;
+    }
+    const std::string &name = Current().computerName;
+    if (!size || !buffer || *size < name.size() + 1) {
+        if (size)
+            *size = (DWORD)name.size() + 1; // too small: the size needed, terminator included
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    memcpy(buffer, name.c_str(), name.size() + 1);
+    *size = (DWORD)name.size();
+    return TRUE;
+}
+
 BOOL SetCurrentDirectoryA(LPCSTR path) {
     std::string mode, absolute, host;
     BOOL ok = FALSE;

@@ -33,6 +33,7 @@ const char *const kOperations[] = {"CloseHandle",
                                    "FindVolumeClose",
                                    "FlushFileBuffers",
                                    "GetDriveTypeA",
+                                   "GetComputerNameA",
                                    "GetExitCodeProcess",
                                    "GetLogicalDriveStringsA",
                                    "GetModuleFileNameA",
@@ -298,6 +299,9 @@ bool SetInterfaceKey(Interface *device, const std::string &key, const std::strin
 bool SetMachineKey(Machine *machine, const std::string &key, const std::string &value) {
     if (key == "windows_dir")
         return machine->windowsDir = value, !value.empty();
+    if (key == "computer_name")
+        return machine->computerName = value,
+               !value.empty() && value.size() <= MAX_COMPUTERNAME_LENGTH;
     if (key == "ntdll") {
         machine->ntdllMissing = value == "missing";
         return value == "ok" || value == "missing";

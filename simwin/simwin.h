@@ -43,6 +43,7 @@ typedef intptr_t (*FARPROC)();
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
+#define MAX_COMPUTERNAME_LENGTH 15
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
 struct GUID {
@@ -83,6 +84,7 @@ typedef OVERLAPPED *LPOVERLAPPED;
 #define ERROR_NOT_SUPPORTED 50
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_BUFFER_OVERFLOW 111
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
@@ -121,6 +123,8 @@ typedef OVERLAPPED *LPOVERLAPPED;
 DWORD GetLastError();
 void SetLastError(DWORD code);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+// The machine's [machine] computer_name (VELLUM-PC unless it says).
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 BOOL DeleteFileA(LPCSTR path);

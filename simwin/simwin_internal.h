@@ -111,6 +111,7 @@ struct Machine {
     std::shared_ptr<MediaState> media; // made on first use
     std::string folder;
     std::string windowsDir = "C:\\Windows";
+    std::string computerName = "VELLUM-PC";
     bool ntdllMissing = false;
     bool setupapiFails = false;
     bool traceOn = false;

@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev clang-format
-    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 zlib1g-dev libz-mingw-w64-dev
+    unzip
     libjpeg-turbo-progs qpdf poppler-utils img2pdf ghostscript time
     cups-daemon cups-client cups-ipp-utils cups-filters curl
 )

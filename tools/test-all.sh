@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine and runs every test: the host suite, the Windows exe under
-# Wine, the host suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and a short
-# run of each fuzz target (VT_FUZZ_SECONDS, 20 by default).
+# Wine and the package for Windows users, the host suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of each fuzz target (VT_FUZZ_SECONDS, 20 by
+# default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -17,4 +18,8 @@ for preset in host windows sanitize fuzz; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
     ctest --preset "$preset"
+    if [ "$preset" = windows ]; then
+        printf '\n==== windows: the package\n'
+        bash tools/check-package.sh
+    fi
 done

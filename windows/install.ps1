@@ -1,15 +1,17 @@
 # Sets VellumTransit up as a printer on this Windows machine, in one step. Run it once from an
 # elevated PowerShell in the folder that holds vellumtransit.exe and vellumtransit-printer.exe:
 #
-#   powershell -ExecutionPolicy Bypass -File install.ps1 [-Port 8631]
+#   powershell -ExecutionPolicy Bypass -File install.ps1 [-Port 8631] [-Log FILE]
 #
 # It copies the two programs to %ProgramFiles%\VellumTransit, creates the spool folder
 # %WINDIR%\VellumTransit that every user may write pages to, registers the printer to start
 # at each logon of the signed-in user (not elevated) and starts it now, and adds the printer
 # "VellumTransit" on http://127.0.0.1:PORT/ipp/print, which Windows serves with its own IPP
-# class driver. windows\uninstall.ps1 undoes it.
+# class driver. With -Log, the printer appends each request it gets to FILE (a place the
+# signed-in user may write to, such as C:\Users\Public\VellumTransit-requests.log).
+# windows\uninstall.ps1 undoes it and keeps the log.
 #Requires -RunAsAdministrator
-param([int]$Port = 8631)
+param([int]$Port = 8631, [string]$Log = '')
 $ErrorActionPreference = 'Stop'
 
 $target = Join-Path $env:ProgramFiles 'VellumTransit'
@@ -33,8 +35,10 @@ if ($LASTEXITCODE -ne 0) { throw "icacls could not grant the users access to $sp
 # rights, without a window (conhost --headless keeps the console program out of sight).
 $user = (Get-CimInstance Win32_ComputerSystem).UserName
 if (-not $user) { $user = "$env:USERDOMAIN\$env:USERNAME" }
+$arguments = "--headless `"$printer`" --port $Port"
+if ($Log) { $arguments += " --log `"$Log`"" }
 $action = New-ScheduledTaskAction -Execute "$env:WINDIR\System32\conhost.exe" `
-    -Argument "--headless `"$printer`" --port $Port" -WorkingDirectory $target
+    -Argument $arguments -WorkingDirectory $target
 $trigger = New-ScheduledTaskTrigger -AtLogOn -User $user
 $principal = New-ScheduledTaskPrincipal -UserId $user -LogonType Interactive -RunLevel Limited
 $settings = New-ScheduledTaskSettingsSet -ExecutionTimeLimit ([TimeSpan]::Zero) `

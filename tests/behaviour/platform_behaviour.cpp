@@ -91,6 +91,28 @@ BOOL DenyWriters() {
     return ok;
 }
 
+// The computer name fits MAX_COMPUTERNAME_LENGTH + 1 bytes, and the size is its length.
+BOOL ComputerName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = sizeof name;
+    return GetComputerNameA(name, &size) && size > 0 && size == strlen(name);
+}
+
+// In a buffer without room for its terminator the name is refused, with the size it needs.
+BOOL ComputerNameTooSmall() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD length = sizeof name;
+    if (!GetComputerNameA(name, &length))
+        return TRUE; // the row fails: the name was not had
+    DWORD size = length;
+    BOOL result = GetComputerNameA(name, &size);
+    DWORD error = GetLastError();
+    if (result || size != length + 1)
+        return TRUE;
+    SetLastError(error);
+    return FALSE;
+}
+
 // Takes and gives back a named mutex; then gives it back once more than taken.
 BOOL MutexTurn(bool releaseTwice) {
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
@@ -131,6 +153,8 @@ const struct {
     {"SetCurrentDirectoryA file", CALL(SetCurrentDirectoryA("target.jpg")), ERROR_DIRECTORY},
     {"cwd kept", CALL(GetCurrentDirectoryA(MAX_PATH, gBuffer) && !strcmp(gBuffer, gScratch)), 0},
     {"GetWindowsDirectoryA small", CALL(GetWindowsDirectoryA(gBuffer, gLength) == gLength + 1), 0},
+    {"GetComputerNameA", CALL(ComputerName()), 0},
+    {"GetComputerNameA small", CALL(ComputerNameTooSmall()), ERROR_BUFFER_OVERFLOW},
     {"CreateFileA CREATE_NEW", CALL(CreateNew("new.jpg", 42)), 0},
     {"it wrote through its handle", CALL(!strcmp(Listing("new.jpg"), "new.jpg:42")), 0},
     {"CreateFileA CREATE_NEW existing", CALL(CreateNew("NEW.jpg", 1)), ERROR_FILE_EXISTS},

@@ -192,4 +192,44 @@ TEST(IppCodec, AttributesPast64KiBAreTooLarge) {
     EXPECT_EQ(Parse(running, &parsed, &used), IPP_PARSE_TOO_LARGE);
 }
 
+// The request log shows each value as it came: texts quoted, with what is not UTF-8 (or is a
+// control character, a quote or a backslash) as escapes; numbers, resolutions, ranges, dates
+// and collections readably.
+TEST(IppCodec, ValuesAsTextShowWhatCame) {
+    IppMessage message = Sample();
+    auto value = [&](const char *name, size_t index = 0) {
+        return IppValueText(FindIppAttribute(message, 0, name)->values[index]);
+    };
+    EXPECT_EQ(value("copies"), "-7");
+    EXPECT_EQ(value("fidelity"), "true");
+    EXPECT_EQ(value("resolution"), "300x150dpi");
+    EXPECT_EQ(value("range"), "1-9");
+    EXPECT_EQ(value("nothing"), "no-value");
+    EXPECT_EQ(value("requested-attributes", 1), "\"media-col-database\"");
+    EXPECT_EQ(value("media-col"),
+              "{media-size={x-dimension=21590} media-type=\"stationery\",\"photo\"}");
+    const std::pair<std::string, std::string> texts[] = {
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x96",
+         "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x96\""},
+        {"caf\xE9", "\"caf\\xe9\""},                                 // Latin-1, not UTF-8
+        {"\xC0\xAF \xED\xA0\x80", "\"\\xc0\\xaf \\xed\\xa0\\x80\""}, // overlong, surrogate
+        {"\xE2\x82", "\"\\xe2\\x82\""},                              // cut inside a character
+        {"a\"b\\c\td\x7F"s + '\0', "\"a\\\"b\\\\c\\x09d\\x7f\\x00\""},
+    };
+    for (const auto &text : texts) {
+        IppValue name;
+        name.tag = IPP_TAG_NAME;
+        name.bytes = text.first;
+        EXPECT_EQ(IppValueText(name), text.second);
+    }
+    IppValue date;
+    date.tag = IPP_TAG_DATE;
+    date.bytes = "\x07\xE8\x0B\x05\x09\x1E\x00\x00+\x01\x00"s;
+    EXPECT_EQ(IppValueText(date), "2024-11-05T09:30:00.0+0100");
+    EXPECT_STREQ(IppOperationName(IPP_OP_GET_PRINTER_ATTRIBUTES), "Get-Printer-Attributes");
+    EXPECT_STREQ(IppStatusName(IPP_COMPRESSION_ERROR), "client-error-compression-error");
+    EXPECT_STREQ(IppTagName(IPP_TAG_NAME), "nameWithoutLanguage");
+    EXPECT_EQ(IppOperationName(0x4000), nullptr);
+}
+
 } // namespace

@@ -1,19 +1,24 @@
 // A document's intake on a simulated machine: a document past the size limit is refused as
-// too large, wherever the limit falls, and leaves none of its pages behind.
+// too large, wherever the limit falls, and leaves none of its pages behind; compressed
+// documents give their pages, and every limit counts what they inflate to.
 #include "tests/support/machine.h"
 
-#include "printer/job.h"
+#include "printer/job_operations.h"
 #include "printer/spool.h"
+#include "tests/unit/printer_compress.h"
 
 namespace {
 
-// A Print-Job request for PWG raster.
-IppMessage PrintJob() {
+// A Print-Job request for PWG raster, compressed unless compression is empty.
+IppMessage PrintJob(const char *compression = "") {
     IppMessage request;
-    request.code = 0x0002;
+    request.code = IPP_OP_PRINT_JOB;
     request.requestId = 1;
     AddIppText(AddIppAttribute(&request, IPP_TAG_OPERATION, "document-format"), IPP_TAG_MIME_TYPE,
                "image/pwg-raster");
+    if (*compression)
+        AddIppText(AddIppAttribute(&request, IPP_TAG_OPERATION, "compression"), IPP_TAG_KEYWORD,
+                   compression);
     return request;
 }
 
@@ -73,6 +78,97 @@ TEST_F(Intake, ADocumentPastItsLimitIsTooLargeAndLeavesNoPage) {
     EXPECT_EQ(List(kSpool).size(), 3u);
     EXPECT_EQ(printer.spoolQueue.size(), 1u);
     DeletePages(intake.job->pageFiles);
+}
+
+// Feeds a whole document to a new Print-Job, 1000 bytes at a time, and ends it.
+struct Fed {
+    uint16_t status;
+    std::string message;
+    int state;
+    std::string reason;
+    uint64_t received;
+};
+Fed Feed(const char *compression, const std::string &data, uint64_t maxBytes) {
+    Printer printer;
+    printer.spoolFolder = kSpool;
+    DocumentIntake intake;
+    intake.maxBytes = maxBytes;
+    IppMessage response;
+    EXPECT_TRUE(BeginDocument(&printer, PrintJob(compression), &intake, &response));
+    for (size_t at = 0; at < data.size(); at += 1000)
+        if (!FeedDocument(&intake, (const unsigned char *)data.data() + at,
+                          std::min<size_t>(1000, data.size() - at)))
+            break;
+    EndDocument(&intake, true, &response);
+    const IppAttribute *message = FindIppAttribute(response, IPP_TAG_OPERATION, "status-message");
+    Fed fed = {response.code, message ? message->values[0].bytes : "", intake.job->state,
+               intake.job->reason, intake.received};
+    DeletePages(intake.job->pageFiles);
+    return fed;
+}
+
+TEST_F(Intake, CompressedDocumentsGiveTheirPages) {
+    Load();
+    std::string document = Document(3);
+    for (const auto &form : {std::make_pair("gzip", 31), std::make_pair("deflate", -15),
+                             std::make_pair("deflate", 15)}) {
+        Printer printer;
+        printer.spoolFolder = kSpool;
+        DocumentIntake intake;
+        IppMessage response;
+        ASSERT_TRUE(BeginDocument(&printer, PrintJob(form.first), &intake, &response));
+        std::string data = Compress(document, form.second);
+        EXPECT_EQ(FeedDocument(&intake, (const unsigned char *)data.data(), data.size()), 1);
+        EndDocument(&intake, true, &response);
+        EXPECT_EQ(response.code, IPP_OK) << form.first;
+        EXPECT_EQ(intake.job->documentBytes, document.size());
+        EXPECT_EQ(List(kSpool).size(), 3u) << form.first;
+        DeletePages(intake.job->pageFiles);
+    }
+}
+
+// Each refusal ends the job and leaves no page: a bomb of pages is too large by what it
+// inflates to (its compressed bytes are far below the limit), as are empty deflate blocks
+// without end by what was received; a cut stream and bad data are compression errors.
+TEST_F(Intake, CompressedDocumentsAreRefusedByWhatTheyInflateTo) {
+    Load();
+    std::string document = Document(40);
+    std::string gzip = Compress(document, 31);
+    std::string emptyBlocks;
+    for (int i = 0; i < 2000; ++i)
+        emptyBlocks += std::string("\x00\x00\x00\xFF\xFF", 5);
+    const std::tuple<const char *, const char *, std::string, uint64_t, uint16_t, const char *,
+                     const char *>
+        cases[] = {
+            {"a bomb past the limit", "gzip", gzip, document.size() - 1, IPP_TOO_LARGE,
+             "aborted-by-system", "The document is larger than 4 GiB."},
+            {"empty blocks past the limit", "deflate", emptyBlocks, 5000, IPP_TOO_LARGE,
+             "aborted-by-system", "The document is larger than 4 GiB."},
+            {"a cut stream", "gzip", gzip.substr(0, gzip.size() - 4), kMaxDocumentBytes,
+             IPP_COMPRESSION_ERROR, "compression-error", "The gzip data ends before its end."},
+            {"a bad header", "gzip", "\x1f\x8c" + gzip.substr(2), kMaxDocumentBytes,
+             IPP_COMPRESSION_ERROR, "compression-error", "The document is not valid gzip data."},
+            {"gzip sent as deflate", "deflate", gzip, kMaxDocumentBytes, IPP_COMPRESSION_ERROR,
+             "compression-error", "The document is not valid deflate data."},
+            {"raster not compressed", "gzip", document, kMaxDocumentBytes, IPP_COMPRESSION_ERROR,
+             "compression-error", "The document is not valid gzip data."},
+        };
+    for (const auto &entry : cases) {
+        Fed fed = Feed(std::get<1>(entry), std::get<2>(entry), std::get<3>(entry));
+        EXPECT_EQ(fed.status, std::get<4>(entry)) << std::get<0>(entry);
+        EXPECT_EQ(fed.state, JOB_ABORTED) << std::get<0>(entry);
+        EXPECT_EQ(fed.reason, std::get<5>(entry)) << std::get<0>(entry);
+        EXPECT_EQ(fed.message, std::get<6>(entry)) << std::get<0>(entry);
+        EXPECT_TRUE(List(kSpool).empty()) << std::get<0>(entry);
+    }
+    EXPECT_LT(Feed("gzip", gzip, document.size() - 1).received, (document.size() - 1) / 20);
+    // A compression that is not advertised is refused before any document is taken.
+    Printer printer;
+    DocumentIntake intake;
+    IppMessage response;
+    EXPECT_FALSE(BeginDocument(&printer, PrintJob("compress"), &intake, &response));
+    EXPECT_EQ(response.code, IPP_COMPRESSION_NOT_SUPPORTED);
+    EXPECT_TRUE(printer.jobs.empty());
 }
 
 } // namespace

@@ -259,9 +259,9 @@ for entry in "600dpi image/pwg-raster 0411 1" "wide image/pwg-raster 0411 1" \
     holds "$SPOOL"
     : >"$MACHINE/events.log"
 done
-{ ipp_head 02 image/pwg-raster && field 44 compression gzip && printf '\x03'; } \
+{ ipp_head 02 image/pwg-raster && field 44 compression compress && printf '\x03'; } \
     >"$SCRATCH/gzip.ipp"
-check_eq "gzip" 040f "$(post "$SCRATCH/gzip.ipp")"
+check_eq "an unsupported compression" 040f "$(post "$SCRATCH/gzip.ipp")"
 
 # A client that goes silent mid-document, and one that goes away: the job is aborted and its
 # page deleted. (The printer runs with a time limit of 2 s here.)

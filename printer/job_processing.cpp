@@ -1,0 +1,402 @@
+// The printer's job processing: each job's life, its document's intake and its spool work.
+#include "common/win32.h"
+
+#include "printer/job_processing.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "pdf/jpeg_intake.h"
+#include "printer/jpeg_writer.h"
+#include "printer/request_log.h"
+#include "printer/spool.h"
+
+namespace {
+
+// Finished jobs kept for Get-Jobs and Get-Job-Attributes; older ones are forgotten.
+const size_t kFinishedJobsKept = 100;
+
+// The first value of an attribute as text, or "" when there is none.
+std::string TextOf(const IppAttribute *attribute) {
+    return attribute && !attribute->values.empty() ? attribute->values[0].bytes : "";
+}
+
+// Takes a job's pages out of it, for deleting. Call with printer->lock held.
+std::vector<std::string> TakePages(Job *job) {
+    std::vector<std::string> pages;
+    pages.swap(job->pageFiles);
+    return pages;
+}
+
+// Refuses the rest of a document. Returns 0, what FeedDocument returns then.
+int Refuse(DocumentIntake *intake, uint16_t status, const std::string &text) {
+    if (intake->refusal == IPP_OK) {
+        intake->refusal = status;
+        intake->refusalText = text;
+    }
+    return 0;
+}
+
+// Writes one page of the job under its waiting name; returns 0 with the refusal set when the
+// page cannot be kept.
+int KeepPage(DocumentIntake *intake, const std::string &jpeg) {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> guard(intake->printer->lock);
+        if (intake->job->state == JOB_CANCELED)
+            return Refuse(intake, IPP_JOB_CANCELED, "The job was cancelled.");
+        name = WaitingPageName(intake->printer->spoolFolder, intake->job->id,
+                               (int)intake->job->pageFiles.size() + 1);
+    }
+    DWORD error = WriteWaitingPage(name, jpeg);
+    if (error != ERROR_SUCCESS)
+        return Refuse(intake, IPP_INTERNAL_ERROR,
+                      "A page could not be written (error " + std::to_string(error) + ").");
+    std::lock_guard<std::mutex> guard(intake->printer->lock);
+    intake->job->pageFiles.push_back(name);
+    intake->job->lastActivity = std::chrono::steady_clock::now();
+    return 1;
+}
+
+// The raster decoder's sink: each page becomes a JPEG under its waiting name.
+int KeepRasterPage(void *context, const RasterPage &page) {
+    DocumentIntake *intake = static_cast<DocumentIntake *>(context);
+    LogRasterPage(intake->log, intake->decoder.pages, page);
+    std::string jpeg;
+    if (!EncodeJpegPage(page, &jpeg))
+        return Refuse(intake, IPP_INTERNAL_ERROR, "A page could not be encoded.");
+    return KeepPage(intake, jpeg);
+}
+
+// Takes the next bytes of the document as it is (inflated, when it came compressed).
+int TakeDocumentBytes(DocumentIntake *intake, const unsigned char *bytes, size_t count) {
+    if (intake->sniff && intake->bytes == 0) {
+        if (bytes[0] != 'R' && bytes[0] != 0xFF)
+            return Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR, "Neither PWG raster nor JPEG.");
+        intake->raster = bytes[0] == 'R';
+    }
+    intake->bytes += count;
+    if (intake->bytes > intake->maxBytes)
+        return Refuse(intake, IPP_TOO_LARGE, "The document is larger than 4 GiB.");
+    {
+        std::lock_guard<std::mutex> guard(intake->printer->lock);
+        intake->job->documentBytes = intake->bytes;
+        if (intake->job->state == JOB_CANCELED)
+            return Refuse(intake, IPP_JOB_CANCELED, "The job was cancelled.");
+    }
+    if (!intake->raster) {
+        if (intake->jpeg.size() + count > kMaxJpegBytes)
+            return Refuse(intake, IPP_TOO_LARGE, "The JPEG document is larger than 64 MiB.");
+        intake->jpeg.append((const char *)bytes, count);
+        return 1;
+    }
+    RasterResult result = FeedRaster(&intake->decoder, bytes, count);
+    if (result == RASTER_OK)
+        return 1;
+    if (result == RASTER_TOO_MANY_PAGES)
+        return Refuse(intake, IPP_TOO_LARGE, "The document has more than 10000 pages.");
+    return Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR,
+                  std::string("Refused: ") + RasterResultText(result) + ".");
+}
+
+// The inflater's sink.
+int TakeInflated(void *context, const unsigned char *bytes, size_t count) {
+    return TakeDocumentBytes(static_cast<DocumentIntake *>(context), bytes, count);
+}
+
+// The name of the intake's compression, for its messages.
+const char *CompressionName(const DocumentIntake &intake) {
+    return intake.inflater.kind == INFLATE_GZIP ? "gzip" : "deflate";
+}
+
+// The job-state-reasons keyword of a refusal.
+const char *RefusalReason(uint16_t refusal) {
+    return refusal == IPP_DOCUMENT_FORMAT_ERROR ? "document-format-error"
+           : refusal == IPP_COMPRESSION_ERROR   ? "compression-error"
+                                                : "aborted-by-system";
+}
+
+// Whether the spool thread should give up waiting for the run turn for this job.
+bool JobStopped(void *context) {
+    auto *pair = static_cast<std::pair<Printer *, Job *> *>(context);
+    std::lock_guard<std::mutex> guard(pair->first->lock);
+    return pair->first->stopping || pair->second->state == JOB_CANCELED;
+}
+
+// The spool thread's work on one job: the run turn, the hand-over, the program.
+void SpoolJob(Printer *printer, const std::shared_ptr<Job> &job) {
+    std::vector<std::string> pages;
+    {
+        std::lock_guard<std::mutex> guard(printer->lock);
+        pages = job->pageFiles;
+    }
+    RunTurn turn;
+    std::pair<Printer *, Job *> context(printer, job.get());
+    bool had = TakeRunTurn(&turn, JobStopped, &context) != 0;
+    bool go = false;
+    {
+        std::lock_guard<std::mutex> guard(printer->lock);
+        go = had && job->state != JOB_CANCELED && !printer->stopping;
+        if (go) {
+            // From here on the pages are the spool's: the job can no longer be cancelled.
+            job->handedOver = true;
+            job->state = JOB_PROCESSING;
+            job->reason = "job-printing";
+            job->processingAt = PrinterUpTime(*printer);
+        }
+    }
+    int number = 0;
+    DWORD error = go ? HandOverPages(printer->spoolFolder, pages, &number) : ERROR_SUCCESS;
+    ReleaseRunTurn(&turn);
+    if (!go || error != ERROR_SUCCESS) {
+        if (!go)
+            DeletePages(pages);
+        std::lock_guard<std::mutex> guard(printer->lock);
+        job->pageFiles.clear();
+        job->spooling = false;
+        if (job->state != JOB_CANCELED)
+            EndJob(printer, job.get(), JOB_ABORTED, "aborted-by-system",
+                   had ? "The pages could not be put in the spool folder (error " +
+                             std::to_string(error) + ")."
+                       : "The spool folder's turn could not be had.");
+        return;
+    }
+    std::string lastLine;
+    error = RunProgram(printer->spoolFolder, job->id, &lastLine);
+    std::lock_guard<std::mutex> guard(printer->lock);
+    job->spooling = false;
+    EndJob(printer, job.get(), JOB_COMPLETED, "job-completed-successfully",
+           error == ERROR_SUCCESS
+               ? lastLine
+               : "The pages wait in the spool folder: the program could not be started (error " +
+                     std::to_string(error) + ").");
+    printer->stateMessage = job->message;
+}
+
+// Aborts jobs that were created but got no document within the time limit. Call with
+// printer->lock held; returns the pages to delete.
+std::vector<std::string> AbortIdleJobs(Printer *printer) {
+    std::vector<std::string> toDelete;
+    auto now = std::chrono::steady_clock::now();
+    for (auto &entry : printer->jobs) {
+        Job &job = *entry.second;
+        if (JobFinished(job) || job.closed || job.receiving || job.spooling ||
+            now - job.lastActivity < std::chrono::seconds(printer->clientTimeoutSeconds))
+            continue;
+        EndJob(printer, &job, JOB_ABORTED, "aborted-by-system",
+               "No document came within " + std::to_string(printer->clientTimeoutSeconds) +
+                   " seconds.");
+        std::vector<std::string> pages = TakePages(&job);
+        toDelete.insert(toDelete.end(), pages.begin(), pages.end());
+    }
+    return toDelete;
+}
+
+} // namespace
+
+bool JobFinished(const Job &job) {
+    return job.state >= JOB_CANCELED;
+}
+
+void EndJob(Printer *printer, Job *job, int state, const std::string &reason,
+            const std::string &message) {
+    job->state = state;
+    job->reason = reason;
+    job->message = message;
+    job->completedAt = PrinterUpTime(*printer);
+    printer->stateChangedAt = job->completedAt;
+}
+
+std::shared_ptr<Job> NewJob(Printer *printer, const IppMessage &request) {
+    // Forget the oldest finished jobs beyond those kept.
+    size_t finished = 0;
+    for (const auto &entry : printer->jobs)
+        finished += JobFinished(*entry.second);
+    for (auto entry = printer->jobs.begin();
+         finished > kFinishedJobsKept && entry != printer->jobs.end();)
+        if (JobFinished(*entry->second))
+            entry = printer->jobs.erase(entry), --finished;
+        else
+            ++entry;
+    auto job = std::make_shared<Job>();
+    job->id = printer->nextJobId++;
+    job->name = TextOf(FindIppAttribute(request, IPP_TAG_OPERATION, "job-name"));
+    if (job->name.empty())
+        job->name = "Untitled";
+    job->user = TextOf(FindIppAttribute(request, IPP_TAG_OPERATION, "requesting-user-name"));
+    if (job->user.empty())
+        job->user = "anonymous";
+    job->createdAt = PrinterUpTime(*printer);
+    job->lastActivity = std::chrono::steady_clock::now();
+    printer->jobs[job->id] = job;
+    return job;
+}
+
+bool CancelOpenJob(Printer *printer, Job *job, std::vector<std::string> *toDelete) {
+    if (JobFinished(*job) || job->handedOver)
+        return false;
+    EndJob(printer, job, JOB_CANCELED, "job-canceled-by-user", "Cancelled.");
+    if (!job->receiving && !job->spooling) {
+        std::vector<std::string> pages = TakePages(job);
+        toDelete->insert(toDelete->end(), pages.begin(), pages.end());
+    }
+    return true;
+}
+
+void SubmitJob(Printer *printer, Job *job) {
+    if (job->pageFiles.empty()) {
+        EndJob(printer, job, JOB_COMPLETED, "job-completed-successfully", "No pages to print.");
+        return;
+    }
+    job->reason = "job-queued";
+    printer->spoolQueue.push_back(job->id);
+    printer->wake.notify_all();
+}
+
+void StartIntake(DocumentIntake *intake, Printer *printer, const std::shared_ptr<Job> &job,
+                 const std::string &format, const std::string &compression) {
+    intake->printer = printer;
+    intake->job = job;
+    intake->raster = format != "image/jpeg";
+    intake->sniff = format.empty() || format == "application/octet-stream";
+    intake->compressed = compression == "gzip" || compression == "deflate";
+    if (intake->compressed)
+        StartInflater(&intake->inflater, compression == "gzip" ? INFLATE_GZIP : INFLATE_DEFLATE);
+    StartRasterDecoder(&intake->decoder, KeepRasterPage, intake);
+}
+
+int FeedDocument(DocumentIntake *intake, const unsigned char *bytes, size_t count) {
+    if (intake->refusal != IPP_OK)
+        return 0;
+    if (count == 0)
+        return 1;
+    if (intake->closeOnly)
+        return Refuse(intake, IPP_MULTIPLE_DOCUMENTS_NOT_SUPPORTED, "A job has one document.");
+    // Compressed data that makes nothing (empty deflate blocks, empty gzip members) is bounded
+    // too.
+    intake->received += count;
+    if (intake->received > intake->maxBytes)
+        return Refuse(intake, IPP_TOO_LARGE, "The document is larger than 4 GiB.");
+    if (!intake->compressed)
+        return TakeDocumentBytes(intake, bytes, count);
+    switch (FeedInflater(&intake->inflater, bytes, count, TakeInflated, intake)) {
+    case INFLATE_OK:
+        return 1;
+    case INFLATE_SINK_REFUSED:
+        return 0;
+    case INFLATE_NO_MEMORY:
+        return Refuse(intake, IPP_INTERNAL_ERROR, "No memory to decompress the document.");
+    default:
+        return Refuse(intake, IPP_COMPRESSION_ERROR,
+                      std::string("The document is not valid ") + CompressionName(*intake) +
+                          " data.");
+    }
+}
+
+uint16_t FinishIntake(DocumentIntake *intake, bool whole, std::string *text) {
+    Printer *printer = intake->printer;
+    if (intake->refusal == IPP_OK && !whole)
+        Refuse(intake, IPP_BAD_REQUEST, "The document was cut off.");
+    if (intake->refusal == IPP_OK && intake->received > 0 && intake->compressed &&
+        FinishInflater(&intake->inflater) != INFLATE_OK)
+        Refuse(intake, IPP_COMPRESSION_ERROR,
+               std::string("The ") + CompressionName(*intake) + " data ends before its end.");
+    if (intake->refusal == IPP_OK && intake->bytes > 0 && intake->raster) {
+        RasterResult result = FinishRaster(&intake->decoder);
+        if (result != RASTER_OK)
+            Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR,
+                   std::string("Refused: ") + RasterResultText(result) + ".");
+    }
+    if (intake->refusal == IPP_OK && intake->bytes > 0 && !intake->raster) {
+        // A JPEG that the program takes is a page as it is; it takes no other kind.
+        uint16_t width, height;
+        if (!GetJfifImageSize((const unsigned char *)intake->jpeg.data(),
+                              (uint32_t)intake->jpeg.size(), &width, &height, nullptr)) {
+            Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR, "Refused: not a JPEG a page can be made of.");
+        } else {
+            LogJpegPage(intake->log, width, height);
+            KeepPage(intake, intake->jpeg);
+        }
+    }
+    LogDocument(intake->log, intake->received, intake->compressed, intake->bytes,
+                intake->raster ? intake->decoder.pages : intake->bytes > 0);
+    std::vector<std::string> toDelete;
+    uint16_t status = IPP_OK;
+    text->clear();
+    {
+        std::lock_guard<std::mutex> guard(printer->lock);
+        Job *job = intake->job.get();
+        job->receiving = false;
+        job->lastActivity = std::chrono::steady_clock::now();
+        if (intake->closeOnly && intake->refusal != IPP_OK && job->state != JOB_CANCELED) {
+            // A second document was refused: the job keeps its first, open or closed as it was.
+            job->state = JOB_PENDING;
+            job->reason = "none";
+            if (job->closed)
+                SubmitJob(printer, job);
+            status = intake->refusal;
+            *text = intake->refusalText;
+        } else if (intake->refusal != IPP_OK || job->state == JOB_CANCELED) {
+            toDelete = TakePages(job);
+            if (job->state != JOB_CANCELED)
+                EndJob(printer, job, JOB_ABORTED, RefusalReason(intake->refusal),
+                       intake->refusalText);
+            bool cancelled = job->state == JOB_CANCELED;
+            status = cancelled ? (uint16_t)IPP_JOB_CANCELED : intake->refusal;
+            *text = cancelled ? "The job was cancelled." : intake->refusalText;
+        } else {
+            job->documents += intake->bytes > 0;
+            job->state = JOB_PENDING;
+            job->reason = "none";
+            if (intake->lastDocument)
+                job->closed = true;
+            if (job->closed)
+                SubmitJob(printer, job);
+        }
+    }
+    DeletePages(toDelete);
+    return status;
+}
+
+void RunSpoolThread(Printer *printer) {
+    std::unique_lock<std::mutex> guard(printer->lock);
+    while (!printer->stopping) {
+        std::vector<std::string> idle = AbortIdleJobs(printer);
+        if (!idle.empty()) {
+            guard.unlock();
+            DeletePages(idle);
+            guard.lock();
+            continue;
+        }
+        if (printer->spoolQueue.empty()) {
+            printer->wake.wait_for(guard, std::chrono::seconds(1));
+            continue;
+        }
+        int id = printer->spoolQueue.front();
+        printer->spoolQueue.pop_front();
+        auto found = printer->jobs.find(id);
+        if (found == printer->jobs.end() || JobFinished(*found->second))
+            continue;
+        std::shared_ptr<Job> job = found->second;
+        job->spooling = true;
+        guard.unlock();
+        SpoolJob(printer, job);
+        guard.lock();
+    }
+}
+
+void AbortOpenJobs(Printer *printer) {
+    std::vector<std::string> toDelete;
+    {
+        std::lock_guard<std::mutex> guard(printer->lock);
+        for (auto &entry : printer->jobs) {
+            Job &job = *entry.second;
+            if (JobFinished(job) || job.handedOver)
+                continue;
+            EndJob(printer, &job, JOB_ABORTED, "aborted-by-system", "The printer stopped.");
+            std::vector<std::string> pages = TakePages(&job);
+            toDelete.insert(toDelete.end(), pages.begin(), pages.end());
+        }
+    }
+    DeletePages(toDelete);
+}

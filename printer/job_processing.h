@@ -1,0 +1,77 @@
+// The printer's job processing: a job's life (made, ended, queued for the spool, cancelled), its
+// document taken in as it arrives (inflated when compressed, decoded page by page, each page
+// kept under its waiting name), and the spool thread's work on each closed job. The IPP
+// operations on jobs are in printer/job_operations.h.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "printer/inflate.h"
+#include "printer/ipp.h"
+#include "printer/printer.h"
+#include "printer/raster.h"
+
+// The largest document a job takes (as decompressed, and as received), and the largest JPEG
+// document (which is kept in memory).
+const unsigned long long kMaxDocumentBytes = 4ull << 30;
+const size_t kMaxJpegBytes = 64u << 20;
+
+// One document coming in for a job (Print-Job or Send-Document).
+struct DocumentIntake {
+    Printer *printer = nullptr;
+    std::shared_ptr<Job> job;
+    bool raster = true; // else a JPEG, one page
+    bool sniff = false; // application/octet-stream: decided by the first bytes
+    bool lastDocument = true;
+    bool closeOnly = false;  // the job has its document: this one may only close it (no data)
+    bool compressed = false; // gzip or deflate: inflated before anything else
+    Inflater inflater;
+    RasterDecoder decoder;
+    std::string jpeg;
+    uint64_t received = 0; // the bytes as they came
+    uint64_t bytes = 0;    // the document's bytes, inflated
+    uint64_t maxBytes = kMaxDocumentBytes;
+    uint16_t refusal = IPP_OK; // why the document was refused, once it was
+    std::string refusalText;
+    std::string *log = nullptr; // the request log's lines for this request, when it is kept
+};
+
+// Whether the job has ended, one way or another.
+bool JobFinished(const Job &job);
+
+// Makes a job for a Print-Job or Create-Job request. Call with printer->lock held.
+std::shared_ptr<Job> NewJob(Printer *printer, const IppMessage &request);
+
+// Ends a job. Call with printer->lock held.
+void EndJob(Printer *printer, Job *job, int state, const std::string &reason,
+            const std::string &message);
+
+// Cancels a job that is not yet handed over, adding the pages to delete (those no one else
+// works on); false when the job can no longer be cancelled. Call with printer->lock held.
+bool CancelOpenJob(Printer *printer, Job *job, std::vector<std::string> *toDelete);
+
+// Queues a closed job for the spool thread, or ends it when it has no page. Call with
+// printer->lock held.
+void SubmitJob(Printer *printer, Job *job);
+
+// Starts taking in a document of that format ("" for none given) and compression ("" or "none",
+// "gzip", "deflate") for the job; its receiving has been marked.
+void StartIntake(DocumentIntake *intake, Printer *printer, const std::shared_ptr<Job> &job,
+                 const std::string &format, const std::string &compression);
+
+// Takes the next piece of the document; returns 0 once the document is refused.
+int FeedDocument(DocumentIntake *intake, const unsigned char *bytes, size_t count);
+
+// The document has ended (whole: all of it arrived). Ends the job if it failed, queues it for
+// the spool when it is complete; returns the status to answer with (the reason in *text).
+uint16_t FinishIntake(DocumentIntake *intake, bool whole, std::string *text);
+
+// The spool thread: hands each closed job's pages over and runs the program, until the
+// printer stops. Also aborts jobs left without a document for too long.
+void RunSpoolThread(Printer *printer);
+
+// Ends every job that still holds pages (the printer is stopping). Call only once no request
+// is being served and the spool thread has ended: nothing else then works on a job.
+void AbortOpenJobs(Printer *printer);
