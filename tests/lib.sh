@@ -29,6 +29,10 @@ init() {
     # VT_SCRATCH_NAME: a second variant of a script running beside the first gets its own.
     SCRATCH=$VT_BUILD/script-tmp/${VT_SCRATCH_NAME:-$(basename "$0" .sh)}
     rm -rf "$SCRATCH" && mkdir -p "$SCRATCH"
+    # The printer's scripts use fixed loopback ports: the same script of a second build tree
+    # (or worktree) on this machine waits for the first instead of fighting it for the ports.
+    exec 9>"${TMPDIR:-/tmp}/vellumtransit-test-$(id -u)-$(basename "$SCRATCH").lock"
+    flock -w 900 9 || { echo "the same test of another build tree held its lock for 15 min" >&2 && exit 2; }
 }
 
 # wine_init: init, a private Wine prefix made once in VT_BUILD, and a server kept up for the
