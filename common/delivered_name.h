@@ -5,7 +5,12 @@
 
 #include <cstddef>
 
+#include "common/spool_contract.h"
+
 enum { kDeliveredNameLast = 999 };
+
+// What every delivered name begins with: the family name of the spool's files.
+inline constexpr char kDeliveredPrefix[] = VT_SPOOL_STEM;
 
 // Writes the candidate name number (1 for "VellumTransit.pdf", 2 to kDeliveredNameLast for
 // "VellumTransit (N).pdf") into buffer. 1 when it fits, else 0 with buffer emptied.

@@ -1,6 +1,7 @@
 #include "common/win32.h"
 
 #include "common/run_turn.h"
+#include "common/spool_contract.h"
 
 namespace {
 
@@ -11,11 +12,6 @@ namespace {
 // writes to the spool folder can plant, link or delete it. "Global" so that runs started from
 // different sessions (a service's and a user's) take turns too; there is one spool folder per
 // Windows installation.
-const char kRunMutexName[] = "Global\\VellumTransit.Spool";
-// Every account may wait for the turn and hand it back, and nothing more: runs of different
-// accounts (a service's, each printing user's) must be able to wait for one another. A mutex
-// of the default security would refuse every account but its creator's.
-const char kRunMutexSecurity[] = "D:(A;;0x00100001;;;WD)"; // SYNCHRONIZE | MUTEX_MODIFY_STATE
 
 } // namespace
 
@@ -26,7 +22,7 @@ RunTurn::~RunTurn() {
 int OpenRunTurn(RunTurn *turn) {
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     // Without the descriptor (no memory for it) the default security still serves one account.
-    ConvertStringSecurityDescriptorToSecurityDescriptorA(kRunMutexSecurity, SDDL_REVISION_1,
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(kMutexSecurity, SDDL_REVISION_1,
                                                          &security.lpSecurityDescriptor, nullptr);
     turn->mutex = CreateMutexExA(security.lpSecurityDescriptor ? &security : nullptr, kRunMutexName,
                                  0, SYNCHRONIZE | MUTEX_MODIFY_STATE);

@@ -2,22 +2,16 @@
 
 #include <cerrno>
 
+#include "common/durable_file.h"
 #include "common/file_delete.h"
+#include "common/spool_contract.h"
 #include "driver/conversion.h"
 #include "driver/natural_order.h"
 #include "driver/page_record.h"
 #include "pdf/jpeg_intake.h"
 #include "pdf/pdf_document.h"
 
-const char kOutputFileName[] = "VellumTransit.pdf";
-
 namespace {
-
-const char kSpoolFolderName[] = "\\VellumTransit";
-const char kListingPattern[] = "VellumTransit*.jpg";
-// The PDF is written here first and renamed only once it is whole, so that a
-// "VellumTransit.pdf" in the spool directory is always complete.
-const char kPartialFileName[] = "VellumTransit.pdf.partial";
 
 int CompareEntries(const void *a, const void *b) {
     return CompareNaturally(static_cast<const SpoolEntry *>(a)->page.name,
@@ -28,11 +22,8 @@ int CompareEntries(const void *a, const void *b) {
 // path would not fit its buffer, nothing is changed and the run goes on where it started.
 void EnterSpoolDirectory() {
     char spoolDirectory[MAX_PATH];
-    UINT length = GetWindowsDirectoryA(spoolDirectory, MAX_PATH);
-    if (length == 0 || length + sizeof kSpoolFolderName > MAX_PATH)
-        return;
-    memcpy(spoolDirectory + length, kSpoolFolderName, sizeof kSpoolFolderName);
-    SetCurrentDirectoryA(spoolDirectory);
+    if (SpoolFolderPath(spoolDirectory, sizeof spoolDirectory))
+        SetCurrentDirectoryA(spoolDirectory);
 }
 
 // Appends one listed file; false when no memory is left for it.
@@ -68,7 +59,7 @@ bool IsNewPage(const _finddata_t &found, const PageRecord *recorded) {
 ListingResult ListSpool(Spool *listing, const PageRecord *recorded) {
     _finddata_t found;
     size_t capacity = 0;
-    intptr_t search = _findfirst(kListingPattern, &found);
+    intptr_t search = _findfirst(kPagePattern, &found);
     if (search == -1)
         return errno == ENOENT ? LISTING_EMPTY : LISTING_CUT;
     bool whole = true;
@@ -88,26 +79,6 @@ ListingResult ListSpool(Spool *listing, const PageRecord *recorded) {
     return listing->count > 0 ? LISTING_WHOLE : LISTING_EMPTY;
 }
 
-// Writes the whole file under its partial name and checks the write, the flush and the close.
-// On any failure nothing of it is left behind.
-bool WritePartialFile(const unsigned char *bytes, int32_t length) {
-    // Anyone who prints may write to the spool folder, so a link may wait under the partial
-    // name. Deleting removes a stale file or the link itself, never a link's target; the new
-    // file is then created only if the name is free, so nothing planted in between is followed.
-    DeleteFileRetrying(kPartialFileName);
-    HANDLE file = CreateFileA(kPartialFileName, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD done = 0;
-    bool whole = WriteFile(file, bytes, (DWORD)length, &done, nullptr) && done == (DWORD)length;
-    whole = FlushFileBuffers(file) && whole; // on the disk, not only in its cache
-    whole = CloseHandle(file) && whole;
-    if (!whole)
-        DeleteFileA(kPartialFileName);
-    return whole;
-}
-
 // What became of the PDF.
 enum StoreResult {
     STORE_DONE = 0,      // in place, its pages recorded and deleted where they could be
@@ -121,7 +92,7 @@ enum StoreResult {
 // leaves a state that the next run settles (see page_record.h).
 StoreResult StoreDocument(const unsigned char *bytes, int32_t length, const Spool &listing,
                           PageRecord *left) {
-    if (!WritePartialFile(bytes, length))
+    if (WriteFileAnew(kPartialFileName, bytes, (size_t)length) != ERROR_SUCCESS)
         return STORE_FAILED;
     RecordedPage *added = static_cast<RecordedPage *>(
         malloc((listing.count ? listing.count : 1) * sizeof(RecordedPage)));
@@ -191,11 +162,8 @@ void CloseSpool(Spool *spool) {
 }
 
 int IsPdfWaiting() {
-    FILE *waiting = fopen(kOutputFileName, "rb");
-    if (!waiting)
-        return 0;
-    fclose(waiting);
-    return 1;
+    uint64_t size = 0;
+    return FindFileSize(kOutputFileName, &size) == 1;
 }
 
 // One round: the next pages of the listing into one document. A spooled file that became a
@@ -209,7 +177,7 @@ ConversionOutcome ConvertPages(Spool *spool, int firstRound) {
         return CONVERSION_END_RUN;
     }
     if (firstRound && spool->listed == LISTING_EMPTY) {
-        printf("%s", kListingPattern);
+        printf("%s", kPagePattern);
         printf("\nNo *.jpg files in temp directory!\n");
         return CONVERSION_END_RUN;
     }

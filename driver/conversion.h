@@ -5,11 +5,9 @@
 
 #include <cstddef>
 
+#include "common/spool_contract.h"
 #include "driver/page_record.h"
 #include "pdf/jpeg_intake.h"
-
-// The file that waits for delivery, relative to the spool directory.
-extern const char kOutputFileName[];
 
 // What became of the listing of the spool.
 enum ListingResult {

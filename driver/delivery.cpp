@@ -4,6 +4,7 @@
 
 #include "common/delivered_name.h"
 #include "common/ereader_root.h"
+#include "common/durable_file.h"
 #include "common/file_delete.h"
 #include "discovery/drive_scan.h"
 #include "driver/conversion.h"
@@ -93,7 +94,7 @@ struct DocumentsFolder {
 // to its end or a candidate could not be compared: then nothing is copied.
 bool SurveyDocuments(uint32_t localSize, DocumentsFolder *folder) {
     char pattern[MAX_PATH], path[MAX_PATH];
-    if (!DocumentsPath("VellumTransit*", "", pattern, sizeof pattern))
+    if (!DocumentsPath(kDeliveredPrefix, "*", pattern, sizeof pattern))
         return false;
     _finddata_t found;
     intptr_t search = _findfirst(pattern, &found);
@@ -136,13 +137,11 @@ bool FlushCopy(const char *path) {
 // a copy cut short never passes for a document and a document not yet read is never lost to the
 // next. When the name was taken meanwhile, the next free one is used.
 CopyResult CopyToEreader() {
-    _finddata_t local;
-    intptr_t search = _findfirst(kOutputFileName, &local);
-    if (search == -1)
+    uint64_t localSize = 0;
+    if (FindFileSize(kOutputFileName, &localSize) != 1)
         return COPY_FAILED; // no PDF: the conversion could not write it
-    _findclose(search);
     DocumentsFolder folder = {};
-    if (!SurveyDocuments(local.size, &folder))
+    if (!SurveyDocuments((uint32_t)localSize, &folder))
         return COPY_FAILED;
     if (folder.already)
         return COPY_ALREADY;

@@ -4,17 +4,14 @@
 #include <cerrno>
 
 #include "common/debug_trace.h"
+#include "common/durable_file.h"
 #include "common/file_delete.h"
+#include "common/spool_contract.h"
 #include "driver/conversion.h"
 #include "driver/page_record.h"
 
 namespace {
 
-// Neither name can match the page pattern "VellumTransit*.jpg", nor its short 8.3 form.
-const char kRecordName[] = "VellumTransit.pages";
-const char kPreparedName[] = "VellumTransit.pages.partial";
-
-const char kFirstLine[] = "VellumTransit page record 1";
 const size_t kLargestRecord = 4u << 20; // far more than any spool holds; past it, not ours
 const size_t kLineRoom = 320;           // one page's line: sizes, time and a MAX_PATH name
 
@@ -48,7 +45,7 @@ bool ParseRecord(char *text, PageRecord *record) {
     for (char *line = text, *end; (end = strchr(line, '\n')) != nullptr; line = end + 1) {
         *end = '\0';
         int used = 0;
-        if (part == 0 && strcmp(line, kFirstLine) == 0) {
+        if (part == 0 && strcmp(line, kRecordFirstLine) == 0) {
             part = 1;
         } else if (part == 1 && sscanf(line, "pdf %u%n", &record->pdfSize, &used) == 1 &&
                    ReadToEnd(line, used)) {
@@ -114,29 +111,15 @@ bool WriteRecord(const char *name, const PageRecord *record) {
     text.bytes = static_cast<char *>(malloc((record->count + 3) * kLineRoom));
     if (!text.bytes)
         return false;
-    int length =
-        snprintf(text.bytes, kLineRoom, "%s\npdf %u\n", kFirstLine, (unsigned)record->pdfSize);
+    int length = snprintf(text.bytes, kLineRoom, "%s\npdf %u\n", kRecordFirstLine,
+                          (unsigned)record->pdfSize);
     for (size_t i = 0; i < record->count; ++i) {
         const RecordedPage &page = record->pages[i];
         length += snprintf(text.bytes + length, kLineRoom, "page %u %lld %s\n", (unsigned)page.size,
                            page.writeTime, page.name);
     }
     length += snprintf(text.bytes + length, kLineRoom, "end\n");
-    // As for the PDF: a stale file or a planted link goes, and the new file is made only if the
-    // name is free, so nothing is written through a link.
-    DeleteFileRetrying(name);
-    HANDLE file =
-        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD done = 0;
-    bool whole =
-        WriteFile(file, text.bytes, (DWORD)length, &done, nullptr) && done == (DWORD)length;
-    whole = FlushFileBuffers(file) && whole;
-    whole = CloseHandle(file) && whole;
-    if (!whole)
-        DeleteFileA(name);
-    return whole;
+    return WriteFileAnew(name, text.bytes, (size_t)length) == ERROR_SUCCESS;
 }
 
 // What became of one recorded page.
@@ -164,13 +147,10 @@ PageState DeleteIfSamePage(const RecordedPage &page) {
 // The size of the PDF in place: 1 with *size set, 0 when there is none, -1 when the spool
 // could not be looked at.
 int PdfInPlace(uint32_t *size) {
-    _finddata_t found;
-    intptr_t search = _findfirst(kOutputFileName, &found);
-    if (search == -1)
-        return errno == ENOENT ? 0 : -1;
-    _findclose(search);
-    *size = found.size;
-    return 1;
+    uint64_t found = 0;
+    int there = FindFileSize(kOutputFileName, &found);
+    *size = (uint32_t)found;
+    return there;
 }
 
 // Deletes the recorded pages still in the spool; keeps in the record those left, rewrites the

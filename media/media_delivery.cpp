@@ -4,7 +4,9 @@
 
 #include "common/debug_trace.h"
 #include "common/delivered_name.h"
+#include "common/durable_file.h"
 #include "common/file_delete.h"
+#include "common/spool_contract.h"
 #include "media/media_delivery.h"
 
 namespace {
@@ -24,11 +26,7 @@ const size_t kEreaderPrefixLength = 6;
 // The USB vendor of the e-readers, as a PnP identifier names it (the maker's tablets share it).
 const char kEreaderVendor[] = "vid_1949";
 const char kDocumentsFolder[] = "documents";
-// Names the object a run is about to send, so that a copy cut short by a kill is found and
-// removed by the next run. Beside the PDF in the spool; the page pattern cannot match it.
-const char kSendingNote[] = "VellumTransit.pdf.sending";
 const size_t kCompareBlock = 65536;
-const char kDeliveredPrefix[] = "VellumTransit";
 
 // The client information the device is opened with.
 const WCHAR kClientName[] = L"VellumTransit";
@@ -706,18 +704,7 @@ HRESULT CompareCandidates(const OpenDevice &open, const TakenNames &names, const
 
 // Notes the name about to be sent, flushed to the disk before the create call.
 bool WriteSendingNote(const char *name) {
-    DeleteFileRetrying(kSendingNote);
-    HANDLE file = CreateFileA(kSendingNote, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD length = (DWORD)strlen(name), done = 0;
-    bool whole = WriteFile(file, name, length, &done, nullptr) && done == length;
-    whole = FlushFileBuffers(file) && whole;
-    whole = CloseHandle(file) && whole;
-    if (!whole)
-        DeleteFileA(kSendingNote);
-    return whole;
+    return WriteFileAnew(kSendingNote, name, strlen(name)) == ERROR_SUCCESS;
 }
 
 // Reads the name a killed run was sending: S_OK with it in name, S_FALSE when no note waits, or
@@ -981,12 +968,10 @@ bool RemoveNewObject(const OpenDevice &open, LPCWSTR folder, const char *name) {
 
 // The size of the local PDF; the failure when it is not there.
 HRESULT LocalSize(const char *fileName, ULONGLONG *size) {
-    _finddata_t entry;
-    intptr_t search = _findfirst(fileName, &entry);
-    if (search == -1)
+    uint64_t found = 0;
+    if (FindFileSize(fileName, &found) != 1)
         return TraceFailure("finding the PDF", kNoLocalFile);
-    _findclose(search);
-    *size = entry.size;
+    *size = found;
     return S_OK;
 }
 

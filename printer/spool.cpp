@@ -3,7 +3,9 @@
 
 #include "printer/spool.h"
 
+#include "common/durable_file.h"
 #include "common/file_delete.h"
+#include "common/spool_contract.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,23 +13,11 @@
 
 namespace {
 
-const char kPagePattern[] = "VellumTransit*.jpg";
-const char kWaitingPrefix[] = "PrinterJob";
-const char kOutputPrefix[] = "PrinterRun"; // the program's captured output, while it runs
 const char kProgramName[] = "vellumtransit.exe";
 const auto kPollInterval = std::chrono::milliseconds(50);
 // Only the end of the program's output is kept: its last line is what the job reports.
 const size_t kOutputTail = 4096;
 const int kDeleteAttempts = 40;
-
-// The number that a spooled page's name begins with (VellumTransit<J>...), or 0.
-unsigned long long JobNumberOf(const char *name) {
-    const char *digits = name + strlen("VellumTransit");
-    unsigned long long number = 0;
-    for (; *digits >= '0' && *digits <= '9'; ++digits)
-        number = number < 100000000000ull ? number * 10 + (unsigned)(*digits - '0') : number;
-    return number;
-}
 
 // The last non-empty line of text, without its line end.
 std::string LastLine(const std::string &text) {
@@ -47,11 +37,10 @@ std::mutex &PlatformLock() {
 
 int FindSpoolFolder(std::string *folder) {
     std::lock_guard<std::mutex> guard(PlatformLock());
-    char windows[MAX_PATH] = "";
-    UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    char path[MAX_PATH];
+    if (!SpoolFolderPath(path, sizeof path))
         return 0;
-    *folder = std::string(windows) + "\\VellumTransit";
+    *folder = path;
     // A listing of the folder itself says whether it is there (and is a folder).
     _finddata_t entry;
     intptr_t search = _findfirst(folder->c_str(), &entry);
@@ -65,8 +54,8 @@ void DeleteStalePages(const std::string &folder) {
     std::vector<std::string> stale;
     {
         std::lock_guard<std::mutex> guard(PlatformLock());
-        for (std::string pattern :
-             {std::string(kWaitingPrefix) + "*.tmp", std::string(kOutputPrefix) + "*.txt"}) {
+        for (std::string pattern : {std::string(kWaitingPagePrefix) + "*" + kWaitingPageSuffix,
+                                    std::string(kRunOutputPrefix) + "*" + kRunOutputSuffix}) {
             _finddata_t entry;
             intptr_t search = _findfirst((folder + "\\" + pattern).c_str(), &entry);
             if (search == -1)
@@ -81,30 +70,16 @@ void DeleteStalePages(const std::string &folder) {
 }
 
 std::string WaitingPageName(const std::string &folder, int jobId, int page) {
-    return folder + "\\" + kWaitingPrefix + std::to_string(jobId) + "-" + std::to_string(page) +
-           ".tmp";
+    char name[64];
+    FormatWaitingPageName(jobId, page, name, sizeof name);
+    return folder + "\\" + name;
 }
 
 DWORD WriteWaitingPage(const std::string &path, const std::string &jpeg) {
     std::lock_guard<std::mutex> guard(PlatformLock());
-    // A new file only: a name planted in the shared folder (a link) is never written through.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
-        DeleteFileA(path.c_str()))
-        file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    DWORD written = 0, error = ERROR_SUCCESS;
-    if (!WriteFile(file, jpeg.data(), (DWORD)jpeg.size(), &written, nullptr) ||
-        written != jpeg.size())
-        error = GetLastError() ? GetLastError() : ERROR_DISK_FULL;
-    if (!CloseHandle(file) && error == ERROR_SUCCESS)
-        error = GetLastError();
-    if (error != ERROR_SUCCESS)
-        DeleteFileA(path.c_str());
-    return error;
+    // Flushed before it is ever renamed into the spool: a page whose bytes never reached the disk
+    // would come back empty after a power loss and be dropped as unusable.
+    return WriteFileAnew(path.c_str(), jpeg.data(), jpeg.size());
 }
 
 void DeletePages(const std::vector<std::string> &paths) {
@@ -148,7 +123,7 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
     DWORD error = search == -1 && errno != ENOENT ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
     if (search != -1) {
         do {
-            unsigned long long number = JobNumberOf(entry.name);
+            unsigned long long number = PageJobNumber(entry.name);
             highest = number > highest ? number : highest;
         } while (_findnext(search, &entry) == 0);
         if (errno != ENOENT)
@@ -160,8 +135,9 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
     *job = (int)highest + 1;
     std::vector<std::string> done;
     for (size_t page = 0; page < waiting.size() && error == ERROR_SUCCESS; ++page) {
-        std::string name = folder + "\\VellumTransit" + std::to_string(*job) + "-" +
-                           std::to_string(page + 1) + ".jpg";
+        char pageName[64];
+        FormatPageName((unsigned long long)*job, page + 1, pageName, sizeof pageName);
+        std::string name = folder + "\\" + pageName;
         // Never over a page already there: MoveFileExA without MOVEFILE_REPLACE_EXISTING.
         if (MoveFileExA(waiting[page].c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
             done.push_back(name);
@@ -179,7 +155,9 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
 }
 
 DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
-    std::string output = folder + "\\" + kOutputPrefix + std::to_string(run) + ".txt";
+    char outputName[64];
+    FormatRunOutputName(run, outputName, sizeof outputName);
+    std::string output = folder + "\\" + outputName;
     PROCESS_INFORMATION process = {};
     {
         std::lock_guard<std::mutex> guard(PlatformLock());
@@ -192,12 +170,7 @@ DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
         std::string commandLine = "\"" + program + "\"";
         // The program's output goes to a new file that it inherits as its standard output.
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
-            DeleteFileA(output.c_str()))
-            file = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileAnew(output.c_str(), FILE_SHARE_READ, &inherit);
         if (file == INVALID_HANDLE_VALUE)
             return GetLastError();
         STARTUPINFOA startup = {};

@@ -3,6 +3,8 @@
 
 #include "printer/system.h"
 
+#include "common/spool_contract.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -18,8 +20,6 @@
 namespace {
 
 // One printer per machine, whoever starts it: a second one, from any session, finds it held.
-const char kInstanceMutexName[] = "Global\\VellumTransit.Printer";
-const char kInstanceMutexSecurity[] = "D:(A;;0x00100001;;;WD)"; // SYNCHRONIZE | MUTEX_MODIFY_STATE
 
 // One request on its way: the attribute bytes until they are whole, then the document.
 struct Exchange {
@@ -211,9 +211,9 @@ int RunPrinterService(int port, int clientTimeoutSeconds, const std::string &log
         std::lock_guard<std::mutex> guard(PlatformLock());
         SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
         ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            kInstanceMutexSecurity, SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr);
+            kMutexSecurity, SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr);
         instance = CreateMutexExA(security.lpSecurityDescriptor ? &security : nullptr,
-                                  kInstanceMutexName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+                                  kPrinterMutexName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
         LocalFree(security.lpSecurityDescriptor);
         DWORD waited = instance ? WaitForSingleObject(instance, 0) : WAIT_FAILED;
         if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {

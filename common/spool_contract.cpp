@@ -1,0 +1,49 @@
+#include "common/win32.h"
+
+#include "common/spool_contract.h"
+
+namespace {
+
+// Keeps what snprintf wrote when it fits, else empties the buffer.
+int Fits(int length, char *buffer, size_t size) {
+    if (length < 0 || (size_t)length >= size) {
+        if (size)
+            buffer[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int SpoolFolderPath(char *path, size_t size) {
+    char windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return Fits(-1, path, size);
+    return Fits(snprintf(path, size, "%s\\%s", windows, kSpoolFolderName), path, size);
+}
+
+int FormatPageName(unsigned long long job, unsigned long long page, char *name, size_t size) {
+    return Fits(snprintf(name, size, "%s%llu-%llu.jpg", kPagePrefix, job, page), name, size);
+}
+
+unsigned long long PageJobNumber(const char *name) {
+    if (strncmp(name, kPagePrefix, sizeof kPagePrefix - 1) != 0)
+        return 0;
+    unsigned long long number = 0;
+    for (const char *digit = name + sizeof kPagePrefix - 1; *digit >= '0' && *digit <= '9'; ++digit)
+        number = number < 100000000000ull ? number * 10 + (unsigned)(*digit - '0') : number;
+    return number;
+}
+
+int FormatWaitingPageName(int jobId, int page, char *name, size_t size) {
+    return Fits(
+        snprintf(name, size, "%s%d-%d%s", kWaitingPagePrefix, jobId, page, kWaitingPageSuffix),
+        name, size);
+}
+
+int FormatRunOutputName(int run, char *name, size_t size) {
+    return Fits(snprintf(name, size, "%s%d%s", kRunOutputPrefix, run, kRunOutputSuffix), name,
+                size);
+}
