@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "common/delivered_name.h"
+#include "common/document_survey.h"
 #include "common/ereader_root.h"
 #include "common/durable_file.h"
 #include "common/file_delete.h"
@@ -15,7 +16,6 @@
 namespace {
 
 const char kPartialSuffix[] = ".partial";
-const size_t kCompareBlock = 65536;
 
 // What the copy to the e-reader came to.
 enum CopyResult {
@@ -24,43 +24,11 @@ enum CopyResult {
     COPY_ALREADY = 2, // an earlier run copied it and was stopped before it deleted the PDF
 };
 
-// Whether two files hold the same bytes (both are size bytes long, as listed).
-enum Sameness { SAME = 0, DIFFERENT = 1, UNKNOWN = 2 };
-
-// Two open files and their blocks, released on every way out.
-struct ComparedFiles {
-    FILE *files[2] = {nullptr, nullptr};
-    unsigned char *blocks[2] = {nullptr, nullptr};
-    ~ComparedFiles() {
-        for (int i = 0; i < 2; ++i) {
-            if (files[i])
-                fclose(files[i]);
-            free(blocks[i]);
-        }
-    }
-};
-
-// Compares the local PDF with a file on the e-reader, block by block. UNKNOWN when either cannot
-// be read to its listed end: a copy that cannot be checked is not taken for the delivery.
-Sameness CompareFiles(const char *local, const char *device, uint32_t size) {
-    ComparedFiles compared;
-    const char *names[2] = {local, device};
-    for (int i = 0; i < 2; ++i) {
-        compared.files[i] = fopen(names[i], "rb");
-        compared.blocks[i] = static_cast<unsigned char *>(malloc(kCompareBlock));
-        if (!compared.files[i] || !compared.blocks[i])
-            return UNKNOWN;
-    }
-    for (uint32_t done = 0; done < size;) {
-        size_t piece = size - done < kCompareBlock ? size - done : kCompareBlock;
-        for (int i = 0; i < 2; ++i)
-            if (fread(compared.blocks[i], 1, piece, compared.files[i]) != piece)
-                return UNKNOWN;
-        if (memcmp(compared.blocks[0], compared.blocks[1], piece) != 0)
-            return DIFFERENT;
-        done += (uint32_t)piece;
-    }
-    return SAME;
+// Reads a file on the e-reader for the comparison; a read error is a failure, the end is not.
+int ReadDriveFile(void *context, unsigned char *bytes, size_t count, size_t *got) {
+    FILE *file = static_cast<FILE *>(context);
+    *got = fread(bytes, 1, count, file);
+    return *got < count && ferror(file) ? 1 : 0;
 }
 
 // A path in the e-reader's documents folder; false when it would not fit.
@@ -82,17 +50,12 @@ bool IsPartialName(const char *name) {
     return true;
 }
 
-// The documents folder as this delivery found it.
-struct DocumentsFolder {
-    bool taken[kDeliveredNameLast + 1]; // delivered names already there, by number
-    bool already;                       // one of them holds the local PDF's bytes
-};
-
 // Looks through the documents folder once: notes the delivered names taken, deletes copies that
-// an earlier run left cut short (ours: only a run writes "VellumTransit*.partial"), and compares
-// each delivered file of the local PDF's size with it. False when the folder could not be read
-// to its end or a candidate could not be compared: then nothing is copied.
-bool SurveyDocuments(uint32_t localSize, DocumentsFolder *folder) {
+// an earlier run left cut short (ours: only a run writes "VellumTransit*.partial"), then compares
+// each delivered file of the local PDF's size with it; *already says that one holds its bytes.
+// False when the folder could not be read to its end or a candidate could not be compared: then
+// nothing is copied.
+bool SurveyDocuments(DocumentSurvey *survey, bool *already) {
     char pattern[MAX_PATH], path[MAX_PATH];
     if (!DocumentsPath(kDeliveredPrefix, "*", pattern, sizeof pattern))
         return false;
@@ -102,22 +65,28 @@ bool SurveyDocuments(uint32_t localSize, DocumentsFolder *folder) {
         return errno == ENOENT; // nothing of ours there, or no documents folder (the copy says)
     bool readable = true;
     do {
-        int number = ParseDeliveredName(found.name);
         if ((found.attrib & _A_SUBDIR) != 0 || !DocumentsPath(found.name, "", path, sizeof path))
             continue;
-        if (IsPartialName(found.name)) {
+        if (IsPartialName(found.name))
             DeleteFileRetrying(path);
-        } else if (number > 0) {
-            folder->taken[number] = true;
-            if (found.size == localSize && !folder->already) {
-                Sameness same = CompareFiles(kOutputFileName, path, localSize);
-                folder->already = same == SAME;
-                readable = same != UNKNOWN;
-            }
-        }
+        else
+            readable = NoteDocument(survey, ParseDeliveredName(found.name), found.size, path,
+                                    strlen(path) + 1);
     } while (readable && _findnext(search, &found) == 0);
     readable = readable && errno == ENOENT;
     _findclose(search);
+    for (int i = 0; readable && !*already && i < survey->count; ++i) {
+        FILE *copy = fopen(static_cast<const char *>(survey->documents[i].id), "rb");
+        Likeness likeness =
+            copy ? CompareWithPdf(kOutputFileName, survey->localSize, ReadDriveFile, copy)
+                 : LIKE_NO_COPY;
+        if (copy)
+            fclose(copy);
+        *already = likeness == LIKE_WHOLE;
+        // A copy that cannot be read to its listed end cannot be checked: it is not taken for the
+        // delivery, and nothing is copied beside it.
+        readable = likeness == LIKE_WHOLE || likeness == LIKE_DIFFERENT;
+    }
     return readable;
 }
 
@@ -137,20 +106,18 @@ bool FlushCopy(const char *path) {
 // a copy cut short never passes for a document and a document not yet read is never lost to the
 // next. When the name was taken meanwhile, the next free one is used.
 CopyResult CopyToEreader() {
-    uint64_t localSize = 0;
-    if (FindFileSize(kOutputFileName, &localSize) != 1)
+    DocumentSurvey survey = {};
+    DocumentSurveyGuard guard = {&survey};
+    if (FindFileSize(kOutputFileName, &survey.localSize) != 1)
         return COPY_FAILED; // no PDF: the conversion could not write it
-    DocumentsFolder folder = {};
-    if (!SurveyDocuments((uint32_t)localSize, &folder))
+    bool already = false;
+    if (!SurveyDocuments(&survey, &already))
         return COPY_FAILED;
-    if (folder.already)
+    if (already)
         return COPY_ALREADY;
-    int number = 1;
-    while (number <= kDeliveredNameLast && folder.taken[number])
-        ++number;
     char name[MAX_PATH], partial[MAX_PATH], destination[MAX_PATH];
-    if (number > kDeliveredNameLast || !FormatDeliveredName(number, name, sizeof name) ||
-        !DocumentsPath(name, kPartialSuffix, partial, sizeof partial) ||
+    int number = ChooseFreeName(survey, name, sizeof name);
+    if (number == 0 || !DocumentsPath(name, kPartialSuffix, partial, sizeof partial) ||
         !CopyFileA(kOutputFileName, partial, TRUE))
         return COPY_FAILED; // no name free (as on a full device), or the copy failed
     if (!FlushCopy(partial)) {
@@ -158,7 +125,7 @@ CopyResult CopyToEreader() {
         return COPY_FAILED;
     }
     for (; number <= kDeliveredNameLast; ++number) {
-        if (folder.taken[number] || !FormatDeliveredName(number, name, sizeof name) ||
+        if (survey.taken[number] || !FormatDeliveredName(number, name, sizeof name) ||
             !DocumentsPath(name, "", destination, sizeof destination))
             continue;
         if (MoveFileExA(partial, destination, MOVEFILE_WRITE_THROUGH))

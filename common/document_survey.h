@@ -1,0 +1,62 @@
+// What delivery finds in the e-reader's documents folder, the same on both routes. Each route
+// lists the folder its own way (a drive's files, a portable device's objects) and notes here each
+// document of ours it finds; the free name and the recognition of an earlier copy by its bytes
+// are then one rule for both.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/delivered_name.h"
+
+// A document of ours that may hold the PDF (as large as it), or the start of it (the one a killed
+// run was sending, smaller than it).
+struct SurveyedDocument {
+    void *id;      // the route's way back to it (a path, an object identifier): a heap copy
+    int number;    // its delivered name
+    uint64_t size; // as the folder's listing gives it
+};
+
+// The documents folder as one delivery found it.
+struct DocumentSurvey {
+    bool taken[kDeliveredNameLast + 1]; // delivered names already there, by number
+    uint64_t localSize;                 // the PDF's size
+    int noted;                          // the delivered name a killed run was sending, or 0
+    SurveyedDocument *documents;        // a heap array of count
+    int count;
+};
+
+// Notes delivered name number as taken, and keeps the document (idBytes of id, copied) for the
+// comparison when it may hold the PDF or the start of the noted copy. 0 without memory.
+int NoteDocument(DocumentSurvey *survey, int number, uint64_t size, const void *id, size_t idBytes);
+
+// Writes the first delivered name that no document carries into name: its number, or 0 when
+// every name is taken.
+int ChooseFreeName(const DocumentSurvey &survey, char *name, size_t size);
+
+// Frees the kept documents and empties the survey's list.
+void ReleaseDocumentSurvey(DocumentSurvey *survey);
+
+// Releases a survey on every way out.
+struct DocumentSurveyGuard {
+    DocumentSurvey *survey;
+    ~DocumentSurveyGuard() { ReleaseDocumentSurvey(survey); }
+};
+
+// Reads up to count bytes of a document on the e-reader, however the device splits them, into
+// bytes; *got may fall short only at the document's end. 0 on success; otherwise the route keeps
+// its own failure in context.
+typedef int (*DocumentReader)(void *context, unsigned char *bytes, size_t count, size_t *got);
+
+// What a document on the e-reader is to the PDF.
+enum Likeness {
+    LIKE_WHOLE = 0,     // it holds the PDF's first size bytes
+    LIKE_DIFFERENT = 1, // its bytes differ from the PDF's
+    LIKE_START = 2,     // it ends before size bytes, all of them the PDF's: a copy cut short
+    LIKE_NO_PDF = 3,    // the local PDF could not be read that far
+    LIKE_NO_COPY = 4,   // the document could not be read (the reader's failure)
+};
+
+// Compares the first size bytes of the local file with the document that read reads, block by
+// block, the document's bytes first.
+Likeness CompareWithPdf(const char *fileName, uint64_t size, DocumentReader read, void *context);
