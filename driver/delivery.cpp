@@ -141,25 +141,28 @@ CopyResult CopyToEreader() {
 } // namespace
 
 int DeliverPdf(DeliveryState *state) {
-    if (!state->scanned) {
+    if (!state->found) {
         EreaderRoot[0] = '\0';
         FindEreaderDrive();
-        state->scanned = 1;
+        if (EreaderRoot[0] == '\0') // no e-reader drive, but maybe one that is a portable device
+            state->media = FindMediaEreader();
+        state->found = 1;
     }
     printf("%s", EreaderRoot);
-    CopyResult copied = EreaderRoot[0] != '\0' ? CopyToEreader() : COPY_FAILED;
-    if (copied != COPY_FAILED) {
-        printf(copied == COPY_DONE ? "Output copied to Kindle!\n" : "Output already on Kindle!\n");
-        state->copied = 1;
-        // The copy is on the device's disk, so the PDF may go. One whose delete is refused
-        // waits, and the next run finds it already there.
-        return DeleteFileRetrying(kOutputFileName);
-    }
-    if (EreaderRoot[0] == '\0') { // no e-reader drive, but maybe one that is a portable device
-        char name[sizeof state->mediaName];
-        MediaDeliveryResult media = DeliverToMediaEreader(kOutputFileName, name, sizeof name);
+    if (EreaderRoot[0] != '\0') {
+        CopyResult copied = CopyToEreader();
+        if (copied != COPY_FAILED) {
+            printf(copied == COPY_DONE ? "Output copied to Kindle!\n"
+                                       : "Output already on Kindle!\n");
+            state->copied = 1;
+            // The copy is on the device's disk, so the PDF may go. One whose delete is refused
+            // waits, and the next run finds it already there.
+            return DeleteFileRetrying(kOutputFileName);
+        }
+    } else if (state->media) {
+        MediaDeliveryResult media = DeliverToMediaEreader(state->media, kOutputFileName);
         if (media == MEDIA_COPIED || media == MEDIA_ALREADY) {
-            memcpy(state->mediaName, name, sizeof name);
+            state->mediaCopied = 1;
             return DeleteFileRetrying(kOutputFileName);
         }
     }
@@ -170,6 +173,12 @@ int DeliverPdf(DeliveryState *state) {
 void FinishDelivery(DeliveryState *state) {
     if (state->copied)
         SafelyRemoveDrive(EreaderRoot[0]); // its outcome is on the console; nothing depends on it
-    if (state->mediaName[0])
-        printf("%s can be unplugged.\n", state->mediaName); // a committed object is on the device
+    if (state->media) {
+        char name[1024];
+        snprintf(name, sizeof name, "%s", MediaEreaderName(state->media));
+        CloseMediaEreader(state->media);
+        state->media = nullptr;
+        if (state->mediaCopied) // a committed object is on the device
+            printf("%s can be unplugged.\n", name);
+    }
 }

@@ -4,11 +4,15 @@
 // directory for a later run.
 #pragma once
 
-// What delivery knows across the rounds of one run.
+struct MediaEreader;
+
+// What delivery knows across the rounds of one run. The e-reader is looked for once, in the first
+// round: among the drives, then, when no drive is one, among the portable devices.
 struct DeliveryState {
-    int scanned; // the drive scan has run: EreaderRoot names the e-reader drive, or is empty
-    int copied;  // a PDF reached the e-reader drive: it is removed safely at the end
-    char mediaName[1024]; // the media e-reader a PDF reached, told at the end it can be unplugged
+    int found;           // looked for: EreaderRoot names the e-reader drive, or is empty
+    int copied;          // a PDF reached the e-reader drive: it is removed safely at the end
+    MediaEreader *media; // the media e-reader found when no drive is one, or null
+    int mediaCopied;     // a PDF reached it: it is told at the end that it can be unplugged
 };
 
 // Delivers the waiting PDF and reports it on the console. 1 when the delivery completed: the
@@ -16,5 +20,5 @@ struct DeliveryState {
 int DeliverPdf(DeliveryState *state);
 
 // Ends delivery after the last round: the e-reader drive, if a PDF reached it, is removed
-// safely; a media e-reader that a PDF reached can be unplugged.
+// safely; a media e-reader is closed, and if a PDF reached it, it can be unplugged.
 void FinishDelivery(DeliveryState *state);

@@ -27,7 +27,7 @@ void RunRounds() {
         printf("Could not list the spool folder.\n");
         return;
     }
-    DeliveryState delivery = {0, 0, ""};
+    DeliveryState delivery = {0, 0, nullptr, 0};
     bool waiting = IsPdfWaiting();
     for (int round = 1;; ++round, waiting = false) {
         if (!waiting && ConvertPages(&spool, round == 1) == CONVERSION_END_RUN)

@@ -138,7 +138,7 @@ TEST_F(MediaRoad, EveryPageOnceWhereverTheRunIsKilled) {
 }
 
 // A long job in one run: 256 pages a PDF, in page order, each PDF under the next free name, and
-// the device told once, at the end, that it can be unplugged.
+// the device found once and told once, at the end, that it can be unplugged.
 TEST_F(MediaRoad, ALongJobArrivesWholeInOneRun) {
     const std::pair<int, std::vector<int>> jobs[] = {{300, {256, 44}}, {600, {256, 256, 88}}};
     for (const auto &[pages, documents] : jobs) {
@@ -148,6 +148,10 @@ TEST_F(MediaRoad, ALongJobArrivesWholeInOneRun) {
         EXPECT_EQ(Occurrences(transcript, "Adding "), pages);
         EXPECT_EQ(Occurrences(transcript, kCopied), (int)documents.size());
         EXPECT_EQ(Occurrences(transcript, kUnplug), 1);
+        // The e-reader is found once a run: the devices listed once (a count, then the list),
+        // the e-reader opened once, however many PDFs it takes.
+        EXPECT_EQ(simwin::CallCounts()["IPortableDeviceManager::GetDevices"], 2);
+        EXPECT_EQ(simwin::CallCounts()["IPortableDevice::Open"], 1);
         EXPECT_EQ(transcript.substr(transcript.size() - strlen(kCopied) - strlen(kUnplug)),
                   std::string(kCopied) + kUnplug);
         std::map<std::string, std::string> device = HostFiles(Documents());

@@ -37,7 +37,7 @@ holds "$MACHINE/media/Scribe" 'Internal Storage'
 events_in_order 'MoveFileExA VellumTransit.pdf.partial VellumTransit.pdf ok' \
     'CoCreateInstance PortableDeviceManager ok' 'IPortableDevice::Open Kindle Scribe ok' \
     "IPortableDeviceContent::CreateObjectWithPropertiesAndData $new $size ok" \
-    "IStream::Commit $new ok" 'IPortableDevice::Close Kindle Scribe ok' 'DeleteFileA VellumTransit.pdf ok'
+    "IStream::Commit $new ok" 'DeleteFileA VellumTransit.pdf ok' 'IPortableDevice::Close Kindle Scribe ok'
 
 new_machine drive-beside-media
 spool "$job"/*
