@@ -14,6 +14,18 @@ int Fits(int length, char *buffer, size_t size) {
     return 1;
 }
 
+// Whether the length characters at text are those of ascii, letters in any case.
+bool SameLetters(const char *text, const char *ascii, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        char a = text[i], b = ascii[i];
+        a = a >= 'A' && a <= 'Z' ? (char)(a - 'A' + 'a') : a;
+        b = b >= 'A' && b <= 'Z' ? (char)(b - 'A' + 'a') : b;
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int SpoolFolderPath(char *path, size_t size) {
@@ -35,6 +47,17 @@ unsigned long long PageJobNumber(const char *name) {
     for (const char *digit = name + sizeof kPagePrefix - 1; *digit >= '0' && *digit <= '9'; ++digit)
         number = number < 100000000000ull ? number * 10 + (unsigned)(*digit - '0') : number;
     return number;
+}
+
+int IsPageName(const char *name) {
+    size_t length = strlen(name), stem = sizeof kPagePrefix - 1, suffix = 4;
+    if (length < stem + suffix || !SameLetters(name, kPagePrefix, stem) ||
+        !SameLetters(name + length - suffix, ".jpg", suffix))
+        return 0;
+    for (const char *c = name; *c; ++c)
+        if ((unsigned char)*c < 0x20 || strchr("\\/:*?\"<>|", *c))
+            return 0;
+    return 1;
 }
 
 int FormatWaitingPageName(int jobId, int page, char *name, size_t size) {

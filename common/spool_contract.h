@@ -60,6 +60,12 @@ int FormatPageName(unsigned long long job, unsigned long long page, char *name, 
 // it begins with none.
 unsigned long long PageJobNumber(const char *name);
 
+// Whether name is a bare name that the page pattern matches: the stem first and ".jpg" last,
+// letters in any case, and no drive, separator, stream, wildcard or control character. (A name
+// that begins with the whole stem is no 8.3 alias: those are at most eight characters and a
+// tilde before the dot.) Only such names may be read from the spool's state files.
+int IsPageName(const char *name);
+
 // Writes the waiting name of page (from 1) of the printer's job jobId into name. 1 when it
 // fits, else 0 with name emptied.
 int FormatWaitingPageName(int jobId, int page, char *name, size_t size);

@@ -47,10 +47,7 @@ bool AddEntry(Spool *listing, size_t *capacity, const _finddata_t &found) {
 // Whether a listed file may become a page: not a folder, not a page already inside a PDF, and
 // not a name that Windows cannot give a file (which the page record could not name either).
 bool IsNewPage(const _finddata_t &found, const PageRecord *recorded) {
-    for (const char *c = found.name; *c; ++c)
-        if ((unsigned char)*c < 0x20 || *c == '*' || *c == '?')
-            return false;
-    return (found.attrib & _A_SUBDIR) == 0 &&
+    return IsPageName(found.name) && (found.attrib & _A_SUBDIR) == 0 &&
            !IsRecordedPage(recorded, found.name, (uint32_t)found.size, (long long)found.time_write);
 }
 
@@ -77,6 +74,22 @@ ListingResult ListSpool(Spool *listing, const PageRecord *recorded) {
     if (listing->count > 1)
         qsort(listing->entries, listing->count, sizeof(SpoolEntry), CompareEntries);
     return listing->count > 0 ? LISTING_WHOLE : LISTING_EMPTY;
+}
+
+// Names each folder (or anything else that is not a file) found under the name of one of the
+// program's own files: it would stop every run, and the run's line alone would not say why.
+void NameObstacles() {
+    const char *const names[] = {kOutputFileName, kPartialFileName, kRecordName, kPreparedName,
+                                 kSendingNote};
+    for (const char *name : names) {
+        _finddata_t found;
+        intptr_t search = _findfirst(name, &found);
+        if (search == -1)
+            continue;
+        _findclose(search);
+        if ((found.attrib & _A_SUBDIR) != 0)
+            printf("A folder is in the way of the program's file %s: remove it.\n", name);
+    }
 }
 
 // What became of the PDF.
@@ -137,6 +150,7 @@ StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const Spool
                              : STORE_FAILED;
     free(buffer);
     if (stored != STORE_DONE) {
+        NameObstacles();
         printf("Could not write PDF.\n");
         return stored;
     }
@@ -149,8 +163,10 @@ StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const Spool
 int OpenSpool(Spool *spool) {
     *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}};
     EnterSpoolDirectory();
-    if (!SettlePageRecord(&spool->left))
+    if (!SettlePageRecord(&spool->left)) {
+        NameObstacles();
         return 0;
+    }
     spool->listed = ListSpool(spool, &spool->left);
     return 1;
 }

@@ -58,6 +58,10 @@ bool ParseRecord(char *text, PageRecord *record) {
                 used == 0 || line[used] == '\0' || strlen(line + used) >= sizeof page->name)
                 return false;
             strcpy(page->name, line + used);
+            // A run records only the spooled pages it listed: a record naming any other file
+            // (another folder, a drive, a device's document) is not one of ours.
+            if (!IsPageName(page->name))
+                return false;
         } else {
             return false;
         }
@@ -202,10 +206,15 @@ int SettlePageRecord(PageRecord *left) {
     case READ_FAILED:
         return 0;
     case READ_BAD:
-        // Not written by a run (those are renamed into place whole): it cannot name a page.
-        DebugTrace("Page record: not a record, deleted\n");
-        DeleteFileRetrying(kRecordName);
-        return 1;
+        // Not written by a run (those are renamed into place whole, naming only spooled pages):
+        // anyone who prints may write to the spool folder. Deleting it would let the pages that
+        // the real record held back (inside a delivered PDF, their delete refused) print again,
+        // and following it could delete any file; so it is left as it is, and nothing is
+        // converted or delivered while it is there.
+        printf("The page record %s is not one this program wrote: nothing is converted or "
+               "delivered until it is removed.\n",
+               kRecordName);
+        return 0;
     case READ_DONE:
         break;
     }
