@@ -25,7 +25,7 @@ int NoteDocument(DocumentSurvey *survey, int number, uint64_t size, const void *
     if (number < 1 || number > kDeliveredNameLast)
         return 1;
     survey->taken[number] = true;
-    if (size != survey->localSize && !(number == survey->noted && size < survey->localSize))
+    if (number != survey->noted)
         return 1;
     SurveyedDocument *grown = static_cast<SurveyedDocument *>(
         realloc(survey->documents, (survey->count + 1) * sizeof(SurveyedDocument)));

@@ -9,8 +9,7 @@
 
 #include "common/delivered_name.h"
 
-// A document of ours that may hold the PDF (as large as it), or the start of it (the one a killed
-// run was sending, smaller than it).
+// The document that the sending note names: an earlier copy of the PDF, whole or cut short.
 struct SurveyedDocument {
     void *id;      // the route's way back to it (a path, an object identifier): a heap copy
     int number;    // its delivered name
@@ -21,13 +20,14 @@ struct SurveyedDocument {
 struct DocumentSurvey {
     bool taken[kDeliveredNameLast + 1]; // delivered names already there, by number
     uint64_t localSize;                 // the PDF's size
-    int noted;                          // the delivered name a killed run was sending, or 0
-    SurveyedDocument *documents;        // a heap array of count
+    int noted;                   // the delivered name the sending note names on this e-reader, or 0
+    SurveyedDocument *documents; // a heap array of count
     int count;
 };
 
-// Notes delivered name number as taken, and keeps the document (idBytes of id, copied) for the
-// comparison when it may hold the PDF or the start of the noted copy. 0 without memory.
+// Notes delivered name number as taken, and keeps the document (idBytes of id, copied) when it
+// is the one the note names: only a copy that a run of ours began may count as the delivery, not
+// any document with the PDF's bytes (a reprint is a new document). 0 without memory.
 int NoteDocument(DocumentSurvey *survey, int number, uint64_t size, const void *id, size_t idBytes);
 
 // Writes the first delivered name that no document carries into name: its number, or 0 when

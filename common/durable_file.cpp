@@ -2,8 +2,6 @@
 
 #include "common/durable_file.h"
 
-#include <cerrno>
-
 #include "common/file_delete.h"
 
 HANDLE CreateFileAnew(const char *path, DWORD share, SECURITY_ATTRIBUTES *security) {
@@ -33,13 +31,20 @@ DWORD WriteFileAnew(const char *path, const void *bytes, size_t length) {
 }
 
 int FindFileSize(const char *path, uint64_t *size) {
-    _finddata_t found;
-    intptr_t search = _findfirst(path, &found);
-    if (search == -1)
-        return errno == ENOENT ? 0 : -1;
-    _findclose(search);
-    if ((found.attrib & _A_SUBDIR) != 0)
+    long long writeTime = 0;
+    return FindFileIdentity(path, size, &writeTime);
+}
+
+int FindFileIdentity(const char *path, uint64_t *size, long long *writeTime) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return 0;
-    *size = (uint64_t)found.size;
+    *size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    *writeTime = (long long)((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 |
+                             data.ftLastWriteTime.dwLowDateTime);
     return 1;
 }

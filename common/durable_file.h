@@ -22,3 +22,7 @@ DWORD WriteFileAnew(const char *path, const void *bytes, size_t length);
 // Whether a file (not a folder) is at path, and its size: 1 with *size, 0 when there is none,
 // -1 when the folder could not be looked at.
 int FindFileSize(const char *path, uint64_t *size);
+
+// The same, with its full last-write time (the 100-ns value the platform keeps), which tells a
+// file written anew from an earlier one of the same name and size.
+int FindFileIdentity(const char *path, uint64_t *size, long long *writeTime);

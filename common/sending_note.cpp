@@ -9,24 +9,58 @@
 #include "common/file_delete.h"
 #include "common/spool_contract.h"
 
-int WriteSendingNote(const char *name) {
-    return WriteFileAnew(kSendingNote, name, strlen(name)) == ERROR_SUCCESS;
+namespace {
+
+const size_t kNoteRoom = 64 + 64 + 1024 + 16;
+
+} // namespace
+
+int WriteSendingNote(const SendingNote &note) {
+    char text[kNoteRoom];
+    int length = snprintf(text, sizeof text, "%s\npdf %llu %lld\ndevice %s\n", note.name,
+                          (unsigned long long)note.pdfSize, note.pdfTime, note.device);
+    if (length < 0 || (size_t)length >= sizeof text)
+        return 0;
+    return WriteFileAnew(kSendingNote, text, (size_t)length) == ERROR_SUCCESS;
 }
 
-int ReadSendingNote(char *name, size_t size) {
-    name[0] = '\0';
+int ReadSendingNote(SendingNote *note) {
+    *note = {};
     FILE *file = fopen(kSendingNote, "rb");
     if (!file)
         return errno == ENOENT ? 0 : -1;
-    size_t got = fread(name, 1, size - 1, file);
+    char text[kNoteRoom];
+    size_t got = fread(text, 1, sizeof text - 1, file);
     bool failed = ferror(file) != 0;
     fclose(file);
-    name[got] = '\0';
     if (failed)
         return -1;
-    if (!ParseDeliveredName(name))
-        name[0] = '\0';
+    text[got] = '\0';
+    // The name, then (in notes of this version) the PDF and the device, a line each.
+    char *line = strchr(text, '\n');
+    if (line)
+        *line++ = '\0';
+    if (strlen(text) < sizeof note->name && (note->number = ParseDeliveredName(text)) != 0)
+        memcpy(note->name, text, strlen(text) + 1);
+    unsigned long long size = 0;
+    long long time = 0;
+    int used = 0;
+    if (line && sscanf(line, "pdf %llu %lld\ndevice %n", &size, &time, &used) == 2 && used > 0) {
+        char *device = line + used, *end = strchr(device, '\n');
+        if (end) {
+            *end = '\0';
+            note->known = 1;
+            note->pdfSize = size;
+            note->pdfTime = time;
+            snprintf(note->device, sizeof note->device, "%s", device);
+        }
+    }
     return 1;
+}
+
+int NotesThisCopy(const SendingNote &note, uint64_t size, long long time, const char *device) {
+    return note.known && note.pdfSize == size && note.pdfTime == time &&
+           strcmp(note.device, device) == 0;
 }
 
 void DeleteSendingNote() {

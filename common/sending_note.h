@@ -1,16 +1,31 @@
-// The sending note: the delivered name a run is about to send to a media e-reader, written beside
-// the PDF and flushed before the copy begins, so that a copy cut short by a kill is found and
-// removed by the next run. The page pattern cannot match its name.
+// The sending note: which copy of which PDF a run is making, on which e-reader. It is written
+// beside the PDF and flushed before the copy begins, and removed only once the PDF is gone, so
+// the next run can tell an earlier copy of this very PDF (it counts as the delivery) from a copy
+// cut short (removed) and from a document that merely has the same bytes (a reprint is a new
+// document). The page pattern cannot match its name.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
-// Writes the note naming name; 1 when it is on the disk, else 0 with nothing left.
-int WriteSendingNote(const char *name);
+// What a note says. A note of an earlier version holds the name only (known is 0).
+struct SendingNote {
+    char name[64];    // the delivered name being sent, "" when it names none
+    int number;       // its number, 0 when none
+    int known;        // the PDF and the device below were noted
+    uint64_t pdfSize; // the PDF it copies: its size and last-write time
+    long long pdfTime;
+    char device[1024]; // the e-reader: its drive root, or the portable device's identifier
+};
 
-// Reads the note into name: 1 when one waits (name emptied when it names no delivered name), 0
-// when none waits, -1 when it could not be read.
-int ReadSendingNote(char *name, size_t size);
+// Writes the note; 1 when it is on the disk, else 0 with nothing left.
+int WriteSendingNote(const SendingNote &note);
+
+// Reads the note into *note: 1 when one waits, 0 when none waits, -1 when it could not be read.
+int ReadSendingNote(SendingNote *note);
+
+// Whether the note was written for the PDF of size bytes last written at time, on device.
+int NotesThisCopy(const SendingNote &note, uint64_t size, long long time, const char *device);
 
 // Removes the note (a delete refused for a moment is retried).
 void DeleteSendingNote();

@@ -7,6 +7,7 @@
 #include "common/ereader_root.h"
 #include "common/durable_file.h"
 #include "common/file_delete.h"
+#include "common/sending_note.h"
 #include "discovery/drive_scan.h"
 #include "driver/conversion.h"
 #include "driver/delivery.h"
@@ -51,10 +52,10 @@ bool IsPartialName(const char *name) {
 }
 
 // Looks through the documents folder once: notes the delivered names taken, deletes copies that
-// an earlier run left cut short (ours: only a run writes "VellumTransit*.partial"), then compares
-// each delivered file of the local PDF's size with it; *already says that one holds its bytes.
-// False when the folder could not be read to its end or a candidate could not be compared: then
-// nothing is copied.
+// an earlier run left cut short (ours: only a run writes "VellumTransit*.partial"), then, when
+// the sending note is this PDF's, compares the file it names with the PDF; *already says that
+// it holds its bytes. False when the folder could not be read to its end or the file could not
+// be compared: then nothing is copied.
 bool SurveyDocuments(DocumentSurvey *survey, bool *already) {
     char pattern[MAX_PATH], path[MAX_PATH];
     if (!DocumentsPath(kDeliveredPrefix, "*", pattern, sizeof pattern))
@@ -76,6 +77,8 @@ bool SurveyDocuments(DocumentSurvey *survey, bool *already) {
     readable = readable && errno == ENOENT;
     _findclose(search);
     for (int i = 0; readable && !*already && i < survey->count; ++i) {
+        if (survey->documents[i].size != survey->localSize)
+            continue;
         FILE *copy = fopen(static_cast<const char *>(survey->documents[i].id), "rb");
         Likeness likeness =
             copy ? CompareWithPdf(kOutputFileName, survey->localSize, ReadDriveFile, copy)
@@ -108,18 +111,32 @@ bool FlushCopy(const char *path) {
 CopyResult CopyToEreader() {
     DocumentSurvey survey = {};
     DocumentSurveyGuard guard = {&survey};
-    if (FindFileSize(kOutputFileName, &survey.localSize) != 1)
+    SendingNote note;
+    long long localTime = 0;
+    if (FindFileIdentity(kOutputFileName, &survey.localSize, &localTime) != 1)
         return COPY_FAILED; // no PDF: the conversion could not write it
+    if (ReadSendingNote(&note) < 0)
+        return COPY_FAILED;
+    // Only the copy that a run began of this very PDF, on this e-reader, may be its delivery.
+    if (NotesThisCopy(note, survey.localSize, localTime, EreaderRoot))
+        survey.noted = note.number;
     bool already = false;
     if (!SurveyDocuments(&survey, &already))
         return COPY_FAILED;
     if (already)
         return COPY_ALREADY;
-    char name[MAX_PATH], partial[MAX_PATH], destination[MAX_PATH];
+    char name[sizeof note.name], partial[MAX_PATH], destination[MAX_PATH];
     int number = ChooseFreeName(survey, name, sizeof name);
-    if (number == 0 || !DocumentsPath(name, kPartialSuffix, partial, sizeof partial) ||
+    if (number == 0)
+        return COPY_FAILED; // no name free
+    note = {};
+    snprintf(note.name, sizeof note.name, "%s", name);
+    note.pdfSize = survey.localSize;
+    note.pdfTime = localTime;
+    snprintf(note.device, sizeof note.device, "%s", EreaderRoot);
+    if (!WriteSendingNote(note) || !DocumentsPath(name, kPartialSuffix, partial, sizeof partial) ||
         !CopyFileA(kOutputFileName, partial, TRUE))
-        return COPY_FAILED; // no name free (as on a full device), or the copy failed
+        return COPY_FAILED; // the note or the copy failed (as on a full device)
     if (!FlushCopy(partial)) {
         DeleteFileA(partial);
         return COPY_FAILED;
@@ -136,6 +153,16 @@ CopyResult CopyToEreader() {
     }
     DeleteFileA(partial);
     return COPY_FAILED;
+}
+
+// Deletes the PDF once its copy is on the e-reader, then the note of that copy. One whose delete
+// is refused waits, and the next run finds its copy by the note; a note left without its PDF
+// names no PDF that can wait, so it is only replaced.
+int DeletePdf() {
+    if (!DeleteFileRetrying(kOutputFileName))
+        return 0;
+    DeleteSendingNote();
+    return 1;
 }
 
 } // namespace
@@ -155,15 +182,13 @@ int DeliverPdf(DeliveryState *state) {
             printf(copied == COPY_DONE ? "Output copied to Kindle!\n"
                                        : "Output already on Kindle!\n");
             state->copied = 1;
-            // The copy is on the device's disk, so the PDF may go. One whose delete is refused
-            // waits, and the next run finds it already there.
-            return DeleteFileRetrying(kOutputFileName);
+            return DeletePdf();
         }
     } else if (state->media) {
         MediaDeliveryResult media = DeliverToMediaEreader(state->media, kOutputFileName);
         if (media == MEDIA_COPIED || media == MEDIA_ALREADY) {
             state->mediaCopied = 1;
-            return DeleteFileRetrying(kOutputFileName);
+            return DeletePdf();
         }
     }
     printf("Kindle must be plugged in!\n");

@@ -16,28 +16,22 @@
 
 namespace {
 
-// The size of the local PDF; the failure when it is not there.
-HRESULT LocalSize(const char *fileName, ULONGLONG *size) {
-    uint64_t found = 0;
-    if (FindFileSize(fileName, &found) != 1)
-        return TraceFailure("finding the PDF", kNoLocalFile);
-    *size = found;
-    return S_OK;
-}
-
 // Delivers the file to the opened device (or reports that it could not be opened: opened is
 // the failure); prints the device's console lines. Before anything is sent, what a killed run
-// left is settled: a copy it cut short (the object its note names, holding only the start of
-// the PDF) is removed, and a whole copy counts as the delivery.
+// left on this device is settled: a copy it cut short (the object its note names, holding only
+// the start of the PDF it was sending) is removed, and its whole copy of this very PDF counts as
+// the delivery. The note of the new copy stays until the caller has deleted the PDF.
 MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, const char *name,
-                                    const char *fileName) {
+                                    const char *deviceId, const char *fileName) {
     DebugTrace("Delivery to %s\n", name);
     HeldId folder;
-    char deliveredName[kNameSize], noted[kNameSize];
+    char deliveredName[kNameSize];
+    SendingNote note = {};
+    long long localTime = 0;
     DocumentSurvey survey = {};
     DocumentSurveyGuard guard = {&survey};
     HeldId newId;
-    bool created = false;
+    bool created = false, noting = false; // noting: the note names the new copy
     int delivered = 0, cut = 0;
     HRESULT result = opened;
     if (SUCCEEDED(result))
@@ -46,20 +40,25 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
         printf("%s: No documents folder.\n", name);
         return MEDIA_FAILED;
     }
-    if (SUCCEEDED(result))
-        result = LocalSize(fileName, &survey.localSize);
-    if (SUCCEEDED(result) && ReadSendingNote(noted, sizeof noted) < 0)
+    if (SUCCEEDED(result) && FindFileIdentity(fileName, &survey.localSize, &localTime) != 1)
+        result = TraceFailure("finding the PDF", kNoLocalFile);
+    if (SUCCEEDED(result) && ReadSendingNote(&note) < 0)
         result = TraceFailure("reading the note", kShortLocalRead);
+    // A note of another e-reader is not this one's to settle; one of an earlier version names no
+    // PDF and no device, and is taken for this PDF's on this device, as it was written.
+    bool here = !note.known || strcmp(note.device, deviceId) == 0;
+    bool thisPdf = !note.known || NotesThisCopy(note, survey.localSize, localTime, deviceId);
     if (SUCCEEDED(result)) {
-        survey.noted = ParseDeliveredName(noted);
+        survey.noted = here ? note.number : 0;
         result = SurveyDocuments(open, folder.text, &survey);
     }
     if (SUCCEEDED(result))
-        result = CompareCandidates(open, survey, fileName, &delivered, &cut);
+        result =
+            CompareCandidates(open, survey, fileName, thisPdf ? 0 : note.pdfSize, &delivered, &cut);
     bool settled = true; // nothing the note names is a copy cut short any more
-    if (SUCCEEDED(result) && cut && (settled = RemoveNewObject(open, folder.text, noted)))
+    if (SUCCEEDED(result) && cut && (settled = RemoveNewObject(open, folder.text, note.name)))
         survey.taken[cut] = false;
-    if (SUCCEEDED(result) && survey.noted && settled)
+    if (SUCCEEDED(result) && survey.noted && settled && !delivered)
         DeleteSendingNote();
     if (SUCCEEDED(result) && delivered) {
         DebugTrace("    already on the device as \"%s\"\n",
@@ -71,8 +70,16 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
     }
     if (SUCCEEDED(result) && !ChooseFreeName(survey, deliveredName, sizeof deliveredName))
         result = TraceFailure("free name", kNoFreeName);
-    if (SUCCEEDED(result) && !WriteSendingNote(deliveredName))
-        result = TraceFailure("writing the note", STG_E_WRITEFAULT);
+    if (SUCCEEDED(result)) {
+        note = {};
+        snprintf(note.name, sizeof note.name, "%s", deliveredName);
+        note.pdfSize = survey.localSize;
+        note.pdfTime = localTime;
+        snprintf(note.device, sizeof note.device, "%s", deviceId);
+        if (!WriteSendingNote(note))
+            result = TraceFailure("writing the note", STG_E_WRITEFAULT);
+        noting = SUCCEEDED(result);
+    }
     if (SUCCEEDED(result))
         result = SendFile(open, folder.text, deliveredName, fileName, &survey.localSize, &newId,
                           &created);
@@ -81,8 +88,9 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
     bool gone = true; // nothing partial, nor an object that cannot be trusted, is left
     if (FAILED(result) && created)
         gone = RemoveNewObject(open, folder.text, deliveredName);
-    // The note stays only while a copy cut short may be on the device: the next run settles it.
-    if (gone)
+    // After a failure the note stays only while a copy cut short may be on the device: the next
+    // run settles it.
+    if (FAILED(result) && gone && noting)
         DeleteSendingNote();
     if (FAILED(result)) {
         printf("%s: Could not copy the PDF (error 0x%08X).\n", name, (unsigned)result);
@@ -95,5 +103,5 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
 } // namespace
 
 MediaDeliveryResult DeliverToMediaEreader(MediaEreader *ereader, const char *fileName) {
-    return DeliverToDevice(ereader->open, ereader->opened, ereader->name, fileName);
+    return DeliverToDevice(ereader->open, ereader->opened, ereader->name, ereader->id, fileName);
 }

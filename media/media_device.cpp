@@ -176,7 +176,7 @@ bool ReadModel(const OpenDevice &open, WCHAR *text) {
 // open opened; S_FALSE when no e-reader is attached; or the failure to open a device that its
 // description calls an e-reader.
 HRESULT OpenEreader(IPortableDeviceManager *manager, const DeviceIds &list, OpenDevice *open,
-                    char *name, int nameSize) {
+                    char *name, int nameSize, char *id, int idSize) {
     for (DWORD i = 0; i < list.count; ++i) {
         WCHAR friendly[kDeviceTextSize], manufacturer[kDeviceTextSize],
             description[kDeviceTextSize], model[kDeviceTextSize];
@@ -208,6 +208,7 @@ HRESULT OpenEreader(IPortableDeviceManager *manager, const DeviceIds &list, Open
                       : modelRead      ? model
                                        : description,
                       name, nameSize);
+        ToConsoleText(list.ids[i], id, idSize);
         return result;
     }
     return S_FALSE;
@@ -237,8 +238,9 @@ MediaEreader *FindMediaEreader() {
     DeviceIds list;
     ereader->opened = S_FALSE;
     if (ListDevices(ereader->manager.object, &list))
-        ereader->opened = OpenEreader(ereader->manager.object, list, &ereader->open, ereader->name,
-                                      (int)sizeof ereader->name);
+        ereader->opened =
+            OpenEreader(ereader->manager.object, list, &ereader->open, ereader->name,
+                        (int)sizeof ereader->name, ereader->id, (int)sizeof ereader->id);
     if (ereader->opened == S_FALSE) {
         CloseMediaEreader(ereader);
         return nullptr;

@@ -13,4 +13,5 @@ struct MediaEreader {
     OpenDevice open;
     HRESULT opened = S_FALSE;         // S_OK, or the failure to open a device that is an e-reader
     char name[kConsoleTextSize] = ""; // the friendly name, else the description, else the model
+    char id[kConsoleTextSize] = "";   // the manager's identifier of the device (its PnP id)
 };

@@ -171,10 +171,17 @@ HRESULT HoldsThePdf(IPortableDeviceResources *resources, LPCWSTR id, const char 
 } // namespace
 
 HRESULT CompareCandidates(const OpenDevice &open, const DocumentSurvey &survey,
-                          const char *fileName, int *delivered, int *cut) {
+                          const char *fileName, uint64_t otherPdfSize, int *delivered, int *cut) {
     *delivered = *cut = 0;
     if (survey.count == 0)
         return S_OK;
+    if (otherPdfSize) { // the PDF it copied is gone: only its size tells a whole copy from a cut
+                        // one
+        for (int i = 0; i < survey.count; ++i)
+            if (survey.documents[i].size < otherPdfSize)
+                *cut = survey.documents[i].number;
+        return S_OK;
+    }
     ComRelease<IPortableDeviceResources> resources;
     HRESULT result = open.content.object->Transfer(&resources.object);
     if (FAILED(result))

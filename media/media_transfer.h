@@ -7,13 +7,14 @@
 #include "common/document_survey.h"
 #include "media/wpd_objects.h"
 
-// Compares the candidates with the PDF. *delivered gets the number of the one that holds it whole
-// (0 for none): an earlier run copied it and was stopped before it deleted the PDF. *cut gets
-// the number of the object a killed run was sending when it holds only the start of the PDF (0
-// for none): a copy cut short. The failure to compare one ends the delivery: a copy that cannot
-// be checked is not taken for the PDF.
+// Compares the object the sending note names with the PDF. *delivered gets its number when it
+// holds the PDF whole (0 otherwise): an earlier run copied it and was stopped before it deleted
+// the PDF. *cut gets its number when it holds only the start of the PDF (0 otherwise): a copy
+// cut short. When the note was written for another PDF (otherPdfSize, its size, is not 0), the
+// object is never the delivery, and it is cut short when smaller than that PDF. The failure to
+// compare it ends the delivery: a copy that cannot be checked is not taken for the PDF.
 HRESULT CompareCandidates(const OpenDevice &open, const DocumentSurvey &survey,
-                          const char *fileName, int *delivered, int *cut);
+                          const char *fileName, uint64_t otherPdfSize, int *delivered, int *cut);
 
 // Creates the new object in folder under name with the local file's bytes and commits it;
 // *newId gets its identifier, and *created says whether the create call succeeded (from then

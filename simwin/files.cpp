@@ -197,6 +197,36 @@ BOOL DeleteFileA(LPCSTR path) {
     return ok;
 }
 
+BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
+    std::string mode, host;
+    struct stat info;
+    auto fail = [](DWORD code) {
+        SetLastError(code);
+        return FALSE;
+    };
+    if (Enter("GetFileAttributesExA", &mode))
+        return fail(FaultError(mode, ERROR_ACCESS_DENIED));
+    if (level != GetFileExInfoStandard || !information)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (!Resolve(path, &host))
+        return fail(ERROR_PATH_NOT_FOUND);
+    if (!StatPath(host, &info))
+        return fail(IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    auto filetime = [](const timespec &at) {
+        unsigned long long ticks =
+            ((unsigned long long)at.tv_sec + 11644473600ull) * 10000000ull + at.tv_nsec / 100;
+        return FILETIME{(DWORD)ticks, (DWORD)(ticks >> 32)};
+    };
+    WIN32_FILE_ATTRIBUTE_DATA *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(information);
+    data->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : _A_ARCH;
+    data->ftCreationTime = filetime(info.st_ctim);
+    data->ftLastAccessTime = filetime(info.st_atim);
+    data->ftLastWriteTime = filetime(info.st_mtim);
+    data->nFileSizeHigh = (DWORD)((unsigned long long)info.st_size >> 32);
+    data->nFileSizeLow = (DWORD)info.st_size;
+    return TRUE;
+}
+
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     std::string mode, source, target, absoluteTarget;
     struct stat info;

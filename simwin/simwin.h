@@ -130,6 +130,23 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 BOOL DeleteFileA(LPCSTR path);
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// A file's attributes, size and times (100-ns intervals since 1601, from the host file's times to
+// the nanosecond, so two writes a moment apart differ).
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
 void Sleep(DWORD milliseconds);
 
 // The machine's local time: a fixed day, moved on by Sleep's virtual clock, so runs repeat.

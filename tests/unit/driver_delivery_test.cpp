@@ -275,6 +275,7 @@ TEST_F(Delivery, RefusedDeletesDeliverNothingTwice) {
         simwin::SetFault("DeleteFileA", nth, "32");
     EXPECT_TRUE(Contains(Run(), kDelivered));
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pages", "VellumTransit.pdf",
+                                                      "VellumTransit.pdf.sending",
                                                       "VellumTransit1.jpg", "VellumTransit2.jpg"}));
     EXPECT_EQ(simwin::ClockMilliseconds() % 1000, 0u); // ten retries of 100 ms for each delete
     PlugIn(Ereader());

@@ -182,7 +182,9 @@ ipp_head() {
 }
 # post FILE [CURL_ARG...]: sends FILE as one request; prints the response's status code in hex.
 post() {
-    curl -s --max-time 60 --data-binary @"$1" -H 'Content-Type: application/ipp' "${@:2}" \
+    # A job of 10,000 pages is answered only once every page is written (then refused), which
+    # takes a minute or more on a busy machine.
+    curl -s --max-time 300 --data-binary @"$1" -H 'Content-Type: application/ipp' "${@:2}" \
         "http://127.0.0.1:$PORT/ipp/print" -o "$1.response"
     od -An -tx1 -j2 -N2 "$1.response" | tr -d ' \n'
 }

@@ -1,0 +1,99 @@
+// A reprint is a new document: the same pages printed twice make byte-identical PDFs, and each
+// reaches the e-reader. Only the copy that a run began of this very PDF, on this e-reader (its
+// sending note says which), counts as an earlier delivery.
+#include "tests/support/runs.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string kNote = std::string(kSpool) + "\\VellumTransit.pdf.sending";
+const std::string kMedia = "[media Scribe]\nfriendly_name = Kindle Scribe\ndescription = Kindle "
+                           "Scribe\nstorages = Internal Storage\n";
+
+// A drive e-reader and a media one, each with its documents folder on the host, and the lines
+// a delivery of one PDF prints on it.
+struct Route {
+    const char *what;
+    std::string ini, documents, copied, already;
+};
+const Route kRoutes[] = {
+    {"drive", DriveEreader(), "E/documents",
+     "E:\\Output copied to Kindle!\nGet drive type...\nE:\\ - Removable\r\nMedia in Drive E "
+     "has been ejected safely.\n",
+     "E:\\Output already on Kindle!\nGet drive type...\nE:\\ - Removable\r\nMedia in Drive E "
+     "has been ejected safely.\n"},
+    {"media", kMedia, "media/Scribe/Internal Storage/documents",
+     "Kindle Scribe: Output copied to Kindle!\nKindle Scribe can be unplugged.\n",
+     "Kindle Scribe: Output already on Kindle!\nKindle Scribe can be unplugged.\n"},
+};
+
+class Reprint : public MachineTest {
+  protected:
+    void Prepare(const Route &route) {
+        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
+        Load(route.ini);
+        std::filesystem::create_directories(folder + "/" + route.documents);
+    }
+    void Spool() {
+        for (int page = 1; page <= 2; ++page)
+            WriteFile(JobPagePath(page), JobPage(page));
+    }
+    // The run's lines after its conversion lines.
+    std::string Delivery() {
+        std::string transcript = RunProgram();
+        size_t written = transcript.find("Written PDF ");
+        return written == std::string::npos ? transcript
+                                            : transcript.substr(transcript.find('\n', written) + 1);
+    }
+};
+
+// Printed twice, with the e-reader attached each time: two documents of the same bytes.
+TEST_F(Reprint, TheSamePagesPrintedTwiceAreTwoDocuments) {
+    for (const Route &route : kRoutes) {
+        SCOPED_TRACE(route.what);
+        Prepare(route);
+        Spool();
+        EXPECT_EQ(Delivery(), route.copied);
+        if (std::string(route.what) == "drive") // ejected: plugged in again for the reprint
+            Load(route.ini);
+        Spool();
+        EXPECT_EQ(Delivery(), route.copied);
+        std::map<std::string, std::string> device = HostFiles(folder + "/" + route.documents);
+        ASSERT_EQ(device.size(), 2u);
+        EXPECT_EQ(device["VellumTransit.pdf"], device["VellumTransit (2).pdf"]);
+        EXPECT_TRUE(List(kSpool).empty());
+    }
+}
+
+// A PDF whose delete is refused waits beside its note: the next run finds its copy and says so.
+// A note left by a run killed after the PDF was deleted names another PDF: a reprint with the
+// same bytes is sent anew, and the document the note names stays.
+TEST_F(Reprint, OnlyTheNotedCopyOfThisPdfIsItsDelivery) {
+    for (const Route &route : kRoutes) {
+        SCOPED_TRACE(route.what);
+        Prepare(route);
+        Spool();
+        for (int nth = 1; nth <= 400; ++nth)
+            simwin::SetFault("DeleteFileA", nth, "32");
+        EXPECT_EQ(Delivery(), route.copied);
+        EXPECT_EQ(List(kSpool).size(), 5u); // two pages, their record, the PDF and its note
+        ASSERT_TRUE(Exists(kNote));
+        std::string note = ReadFile(kNote);
+        Load(route.ini);
+        EXPECT_EQ(Delivery(), route.already);
+        EXPECT_TRUE(List(kSpool).empty());
+
+        Load(route.ini);
+        WriteFile(kNote, note); // as a kill between the PDF's delete and the note's leaves it
+        Spool();
+        EXPECT_EQ(Delivery(), route.copied);
+        std::map<std::string, std::string> device = HostFiles(folder + "/" + route.documents);
+        EXPECT_EQ(device.size(), 2u);
+        EXPECT_EQ(device["VellumTransit.pdf"], device["VellumTransit (2).pdf"]);
+        EXPECT_TRUE(List(kSpool).empty());
+    }
+}
+
+} // namespace
