@@ -108,36 +108,48 @@ bool FlushCopy(const char *path) {
 // first whole under that name plus ".partial", then renamed without replacing anything, so that
 // a copy cut short never passes for a document and a document not yet read is never lost to the
 // next. When the name was taken meanwhile, the next free one is used.
-CopyResult CopyToEreader() {
+CopyResult CopyToEreader(DWORD *error) {
+    *error = 0;
     DocumentSurvey survey = {};
     DocumentSurveyGuard guard = {&survey};
     SendingNote note;
     long long localTime = 0;
-    if (FindFileIdentity(kOutputFileName, &survey.localSize, &localTime) != 1)
-        return COPY_FAILED; // no PDF: the conversion could not write it
-    if (ReadSendingNote(&note) < 0)
+    if (FindFileIdentity(kOutputFileName, &survey.localSize, &localTime) != 1) {
+        *error = ERROR_FILE_NOT_FOUND; // no PDF: the conversion could not write it
         return COPY_FAILED;
+    }
+    if (ReadSendingNote(&note) < 0) {
+        *error = ERROR_READ_FAULT;
+        return COPY_FAILED;
+    }
     // Only the copy that a run began of this very PDF, on this e-reader, may be its delivery.
     if (NotesThisCopy(note, survey.localSize, localTime, EreaderRoot))
         survey.noted = note.number;
     bool already = false;
-    if (!SurveyDocuments(&survey, &already))
+    if (!SurveyDocuments(&survey, &already)) {
+        *error = ERROR_READ_FAULT; // the documents folder or a copy in it could not be read
         return COPY_FAILED;
+    }
     if (already)
         return COPY_ALREADY;
     char name[sizeof note.name], partial[MAX_PATH], destination[MAX_PATH];
     int number = ChooseFreeName(survey, name, sizeof name);
-    if (number == 0)
-        return COPY_FAILED; // no name free
+    if (number == 0) {
+        *error = ERROR_FILE_EXISTS; // no name free
+        return COPY_FAILED;
+    }
     note = {};
     snprintf(note.name, sizeof note.name, "%s", name);
     note.pdfSize = survey.localSize;
     note.pdfTime = localTime;
     snprintf(note.device, sizeof note.device, "%s", EreaderRoot);
     if (!WriteSendingNote(note) || !DocumentsPath(name, kPartialSuffix, partial, sizeof partial) ||
-        !CopyFileA(kOutputFileName, partial, TRUE))
-        return COPY_FAILED; // the note or the copy failed (as on a full device)
+        !CopyFileA(kOutputFileName, partial, TRUE)) {
+        *error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT; // as on a full device
+        return COPY_FAILED;
+    }
     if (!FlushCopy(partial)) {
+        *error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         DeleteFileA(partial);
         return COPY_FAILED;
     }
@@ -147,10 +159,12 @@ CopyResult CopyToEreader() {
             continue;
         if (MoveFileExA(partial, destination, MOVEFILE_WRITE_THROUGH))
             return COPY_DONE;
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        *error = GetLastError();
+        if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS)
             break;
     }
+    if (*error == 0)
+        *error = ERROR_FILE_EXISTS; // every name was taken meanwhile
     DeleteFileA(partial);
     return COPY_FAILED;
 }
@@ -177,13 +191,17 @@ int DeliverPdf(DeliveryState *state) {
     }
     printf("%s", EreaderRoot);
     if (EreaderRoot[0] != '\0') {
-        CopyResult copied = CopyToEreader();
+        DWORD error = 0;
+        CopyResult copied = CopyToEreader(&error);
         if (copied != COPY_FAILED) {
             printf(copied == COPY_DONE ? "Output copied to Kindle!\n"
                                        : "Output already on Kindle!\n");
             state->copied = 1;
             return DeletePdf();
         }
+        // The reason first, as on the media route: a full e-reader must not look like a
+        // missing one.
+        printf(": Could not copy the PDF (error %u).\n", (unsigned)error);
     } else if (state->media) {
         MediaDeliveryResult media = DeliverToMediaEreader(state->media, kOutputFileName);
         if (media == MEDIA_COPIED || media == MEDIA_ALREADY) {

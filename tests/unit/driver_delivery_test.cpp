@@ -121,14 +121,22 @@ TEST_F(Delivery, AWaitingPdfAndTheJobsBehindItGoInOneRun) {
     EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit7.jpg"});
 }
 
-// A copy that fails keeps the PDF waiting and tries no removal.
+// A copy that fails keeps the PDF waiting and tries no removal; its reason comes first, so that
+// a full e-reader does not look like a missing one.
 TEST_F(Delivery, AFailedCopyKeepsThePdf) {
-    for (const std::string &ini :
-         {Ereader("; no documents folder\n"), Ereader("free_bytes = 100\n"),
-          Ereader() + "[faults]\nCopyFileA = 1\n"}) {
+    const std::pair<std::string, const char *> cases[] = {
+        {Ereader("; no documents folder\n"), "3"},
+        {Ereader("free_bytes = 100\n"), "112"},
+        {Ereader() + "[faults]\nCopyFileA = 1:5\n", "5"},
+        {Ereader() + "[faults]\nFlushFileBuffers = 4\n", "112"},
+    };
+    for (const auto &[ini, error] : cases) {
         SCOPED_TRACE(ini);
         Prepare(ini, 1);
-        EXPECT_TRUE(Contains(Run(), ".\nE:\\Kindle must be plugged in!\n"));
+        std::string transcript = Run();
+        EXPECT_TRUE(Contains(transcript, std::string(".\nE:\\: Could not copy the PDF (error ") +
+                                             error + ").\nKindle must be plugged in!\n"))
+            << transcript;
         EXPECT_TRUE(Exists(kPdf));
         EXPECT_TRUE(OnDevice().empty());
         EXPECT_EQ(simwin::CallCounts().count("GetDriveTypeA"), 0u);
@@ -165,7 +173,8 @@ TEST_F(Delivery, NoDocumentOnTheEreaderIsReplaced) {
     Prepare(Ereader(), 1);
     for (const std::string &name : all)
         WriteFile("E:\\documents\\" + name, "older");
-    EXPECT_TRUE(Contains(Run(), ".\nE:\\Kindle must be plugged in!\n"));
+    EXPECT_TRUE(Contains(Run(), ".\nE:\\: Could not copy the PDF (error 80).\nKindle must be "
+                                "plugged in!\n"));
     EXPECT_TRUE(Exists(kPdf));
     EXPECT_EQ(List("E:\\documents").size(), 999u);
 }
