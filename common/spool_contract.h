@@ -31,7 +31,10 @@ inline constexpr char kOutputFileName[] = VT_SPOOL_STEM ".pdf";
 inline constexpr char kPartialFileName[] = VT_SPOOL_STEM ".pdf.partial";
 inline constexpr char kRecordName[] = VT_SPOOL_STEM ".pages";
 inline constexpr char kPreparedName[] = VT_SPOOL_STEM ".pages.partial";
-inline constexpr char kRecordFirstLine[] = VT_SPOOL_STEM " page record 1";
+// The record's first line: version 2 records full last-write times (100-ns), version 1 (written
+// by earlier versions, still read) whole seconds.
+inline constexpr char kRecordFirstLine[] = VT_SPOOL_STEM " page record 2";
+inline constexpr char kRecordFirstLineV1[] = VT_SPOOL_STEM " page record 1";
 inline constexpr char kSendingNote[] = VT_SPOOL_STEM ".pdf.sending";
 
 // The printer's files in the spool folder: find patterns and the parts of their names.

@@ -27,7 +27,7 @@ void EnterSpoolDirectory() {
 }
 
 // Appends one listed file; false when no memory is left for it.
-bool AddEntry(Spool *listing, size_t *capacity, const _finddata_t &found) {
+bool AddEntry(Spool *listing, size_t *capacity, const _finddata_t &found, long long writeTime) {
     if (listing->count == *capacity) {
         size_t grown = *capacity ? *capacity * 2 : 64;
         void *block = realloc(listing->entries, grown * sizeof(SpoolEntry));
@@ -39,16 +39,25 @@ bool AddEntry(Spool *listing, size_t *capacity, const _finddata_t &found) {
     SpoolEntry *entry = &listing->entries[listing->count++];
     snprintf(entry->page.name, sizeof entry->page.name, "%s", found.name);
     entry->page.size = (uint32_t)found.size;
-    entry->page.writeTime = (long long)found.time_write;
+    entry->page.writeTime = writeTime;
+    entry->page.wholeSeconds = 0;
     entry->outcome = PAGE_REFUSED;
     return true;
 }
 
-// Whether a listed file may become a page: not a folder, not a page already inside a PDF, and
-// not a name that Windows cannot give a file (which the page record could not name either).
-bool IsNewPage(const _finddata_t &found, const PageRecord *recorded) {
-    return IsPageName(found.name) && (found.attrib & _A_SUBDIR) == 0 &&
-           !IsRecordedPage(recorded, found.name, (uint32_t)found.size, (long long)found.time_write);
+// Whether a listed file may become a page: a name the page record can name, not a folder, and
+// not a page already inside a PDF. Its full last-write time goes into *writeTime; false with
+// *unread when that could not be had (the listing is then no whole one).
+bool IsNewPage(const _finddata_t &found, const PageRecord *recorded, long long *writeTime,
+               bool *unread) {
+    if (!IsPageName(found.name) || (found.attrib & _A_SUBDIR) != 0)
+        return false;
+    uint64_t size = 0;
+    int there = FindFileIdentity(found.name, &size, writeTime);
+    if (there == 0)
+        return false; // gone since it was listed
+    *unread = there < 0;
+    return there > 0 && !IsRecordedPage(recorded, found.name, (uint32_t)found.size, *writeTime);
 }
 
 // Lists the spooled files that may become pages and puts them in page order. A listing that does
@@ -61,7 +70,11 @@ ListingResult ListSpool(Spool *listing, const PageRecord *recorded) {
         return errno == ENOENT ? LISTING_EMPTY : LISTING_CUT;
     bool whole = true;
     do {
-        if (IsNewPage(found, recorded) && !AddEntry(listing, &capacity, found)) {
+        long long writeTime = 0;
+        bool unread = false;
+        if ((IsNewPage(found, recorded, &writeTime, &unread) &&
+             !AddEntry(listing, &capacity, found, writeTime)) ||
+            unread) {
             whole = false;
             break;
         }

@@ -28,6 +28,11 @@ struct HeapBlock {
     ~HeapBlock() { free(bytes); }
 };
 
+// A 100-ns time since 1601 as whole seconds since 1970, as records of version 1 wrote them.
+long long SecondsOf(long long fileTime) {
+    return fileTime / 10000000 - 11644473600ll;
+}
+
 // Whether the whole of text was read by a sscanf whose %n stored *used.
 bool ReadToEnd(const char *text, int used) {
     return used > 0 && text[used] == '\0';
@@ -41,11 +46,13 @@ bool ParseRecord(char *text, PageRecord *record) {
     record->pages = static_cast<RecordedPage *>(calloc(lines ? lines : 1, sizeof(RecordedPage)));
     if (!record->pages)
         return false;
-    int part = 0; // 0: the first line, 1: the PDF's size, 2: pages up to "end"
+    int part = 0;         // 0: the first line, 1: the PDF's size, 2: pages up to "end"
+    bool seconds = false; // a record of version 1: times in whole seconds
     for (char *line = text, *end; (end = strchr(line, '\n')) != nullptr; line = end + 1) {
         *end = '\0';
         int used = 0;
-        if (part == 0 && strcmp(line, kRecordFirstLine) == 0) {
+        if (part == 0 && (strcmp(line, kRecordFirstLine) == 0 ||
+                          (seconds = strcmp(line, kRecordFirstLineV1) == 0))) {
             part = 1;
         } else if (part == 1 && sscanf(line, "pdf %u%n", &record->pdfSize, &used) == 1 &&
                    ReadToEnd(line, used)) {
@@ -58,6 +65,7 @@ bool ParseRecord(char *text, PageRecord *record) {
                 used == 0 || line[used] == '\0' || strlen(line + used) >= sizeof page->name)
                 return false;
             strcpy(page->name, line + used);
+            page->wholeSeconds = seconds;
             // A run records only the spooled pages it listed: a record naming any other file
             // (another folder, a drive, a device's document) is not one of ours.
             if (!IsPageName(page->name))
@@ -134,13 +142,13 @@ enum PageState {
 
 // Deletes the spooled file of a recorded page if it is still that page.
 PageState DeleteIfSamePage(const RecordedPage &page) {
-    _finddata_t found;
-    intptr_t search = _findfirst(page.name, &found);
-    if (search == -1)
-        return errno == ENOENT ? PAGE_GONE : PAGE_LEFT;
-    _findclose(search);
-    if ((found.attrib & _A_SUBDIR) != 0 || found.size != page.size ||
-        (long long)found.time_write != page.writeTime)
+    uint64_t size = 0;
+    long long writeTime = 0;
+    int there = FindFileIdentity(page.name, &size, &writeTime);
+    if (there <= 0)
+        return there == 0 ? PAGE_GONE : PAGE_LEFT;
+    PageRecord one = {const_cast<RecordedPage *>(&page), 1, 0};
+    if (size > 0xFFFFFFFFu || !IsRecordedPage(&one, page.name, (uint32_t)size, writeTime))
         return PAGE_GONE; // a new file under an old name: a page of a later job
     if (DeleteFileRetrying(page.name) || GetLastError() == ERROR_FILE_NOT_FOUND)
         return PAGE_GONE;
@@ -226,7 +234,10 @@ int SettlePageRecord(PageRecord *left) {
 int IsRecordedPage(const PageRecord *record, const char *name, uint32_t size, long long writeTime) {
     for (size_t i = 0; i < record->count; ++i) {
         const RecordedPage &page = record->pages[i];
-        if (page.size == size && page.writeTime == writeTime && strcmp(page.name, name) == 0)
+        // A record of an earlier version knows the time to the second: 10^7 intervals of 100 ns.
+        bool sameTime = page.wholeSeconds ? page.writeTime == SecondsOf(writeTime)
+                                          : page.writeTime == writeTime;
+        if (page.size == size && sameTime && strcmp(page.name, name) == 0)
             return 1;
     }
     return 0;

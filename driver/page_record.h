@@ -15,11 +15,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// One spooled page as the listing saw it.
+// One spooled page as the listing saw it: its name, size and full last-write time (the 100-ns
+// value the platform keeps, so that a new page of the same name and size is told from it).
 struct RecordedPage {
     char name[260];
     uint32_t size;
     long long writeTime;
+    int wholeSeconds; // read from a record of an earlier version: writeTime is known to the second
 };
 
 // The pages recorded as inside a PDF; pages is a heap block of count entries. pdfSize is the
@@ -37,7 +39,7 @@ struct PageRecord {
 // converted or delivered in this run.
 int SettlePageRecord(PageRecord *left);
 
-// Whether the record names this spooled file (same name, size and last-write time).
+// Whether the record names this spooled file (same name, size and full last-write time).
 int IsRecordedPage(const PageRecord *record, const char *name, uint32_t size, long long writeTime);
 
 // Writes and flushes the prepared record: the pages of left and the count pages of the PDF of

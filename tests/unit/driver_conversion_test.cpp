@@ -65,8 +65,8 @@ TEST_F(Conversion, AWaitingPdfHoldsBackAllConversion) {
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pdf", Name(1)}));
 
     // Even when the check misses it, a waiting PDF is never replaced: its pages are in it only.
-    // (The check is a run's first look at a file's attributes.)
-    simwin::SetFault("GetFileAttributesExA", simwin::CallCounts()["GetFileAttributesExA"] + 1, "");
+    // (The check is a run's second look at a file's attributes: the page is looked at first.)
+    simwin::SetFault("GetFileAttributesExA", simwin::CallCounts()["GetFileAttributesExA"] + 2, "");
     EXPECT_EQ(Run(), Added(1) + "=> Generating PDF File...Done\nCould not write PDF.\n");
     EXPECT_EQ(ReadFile(kPdf), "%PDF-1.3 waiting");
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit.pdf", Name(1)}));

@@ -24,12 +24,17 @@ class SpoolState : public MachineTest {
         for (int page = 1; page <= 2; ++page)
             WriteFile(JobPagePath(page), JobPage(page));
     }
-    // A record line for the file at host path, under name, with its true size and time.
-    std::string Line(const std::string &hostPath, const std::string &name) {
+    // A record line for the file at host path, under name, with its true size and full
+    // last-write time (off by ticks of 100 ns), or its time in whole seconds.
+    std::string Line(const std::string &hostPath, const std::string &name, long long ticks = 0,
+                     bool seconds = false) {
         struct stat info = {};
         EXPECT_EQ(stat(hostPath.c_str(), &info), 0) << hostPath;
-        return "page " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtime) + " " +
-               name + "\n";
+        long long time = seconds ? (long long)info.st_mtim.tv_sec
+                                 : ((long long)info.st_mtim.tv_sec + 11644473600ll) * 10000000 +
+                                       info.st_mtim.tv_nsec / 100 + ticks;
+        return "page " + std::to_string(info.st_size) + " " + std::to_string(time) + " " + name +
+               "\n";
     }
     std::string Spooled(int page) {
         return folder + "/C/Windows/VellumTransit/VellumTransit" + std::to_string(page) + ".jpg";
@@ -69,6 +74,29 @@ TEST_F(SpoolState, ARecordNamingAnyOtherFileIsRefused) {
     std::string transcript = RunProgram();
     EXPECT_EQ(Occurrences(transcript, "Adding "), 1) << transcript; // page 2 only
     EXPECT_TRUE(List(kSpool).empty()) << transcript;
+}
+
+// A recorded page is known by its name, size and full last-write time: a new page of the same
+// name and size written a moment later is no recorded page, and stays to be printed. A record
+// of the earlier version, which knew the time to the second, is still honoured.
+TEST_F(SpoolState, ARecordedPageIsKnownByItsFullTime) {
+    const struct {
+        long long ticks;
+        bool seconds;
+        int added; // pages converted: the recorded one was deleted unless it is 2
+    } cases[] = {{0, false, 1}, {1, false, 2}, {-1, false, 2}, {0, true, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.ticks) + (c.seconds ? " s" : ""));
+        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
+        Prepare();
+        std::string pages = Line(Spooled(1), "VellumTransit1.jpg", c.ticks, c.seconds);
+        WriteFile(kRecord, c.seconds
+                               ? std::string(kRecordFirstLineV1) + "\npdf 100\n" + pages + "end\n"
+                               : Record(pages));
+        std::string transcript = RunProgram();
+        EXPECT_EQ(Occurrences(transcript, "Adding "), c.added) << transcript;
+        EXPECT_TRUE(List(kSpool).empty()) << transcript;
+    }
 }
 
 // Garbage written over a real record (one that holds back pages whose delete was refused) does
