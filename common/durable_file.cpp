@@ -5,7 +5,15 @@
 #include "common/file_delete.h"
 
 HANDLE CreateFileAnew(const char *path, DWORD share, SECURITY_ATTRIBUTES *security) {
-    DeleteFileRetrying(path);
+    // Tried first as if the name were free, as it nearly always is (a delete first would cost a
+    // second look up of the name in a folder of thousands of pages); a name taken, by a stale
+    // file or a link (CREATE_NEW never follows one), is cleared and tried once more.
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, share, security, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+        return file;
+    if (!DeleteFileRetrying(path) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return INVALID_HANDLE_VALUE;
     return CreateFileA(path, GENERIC_WRITE, share, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
 }

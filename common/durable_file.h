@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
-// Creates path as a new file for writing, after deleting whatever stood under its name (a delete
-// refused for a moment is retried). The handle, or INVALID_HANDLE_VALUE with the last error set.
-// security may be null; share is CreateFileA's share mode.
+// Creates path as a new file for writing; whatever stood under its name is deleted before the
+// file is made (a delete refused for a moment is retried). The handle, or INVALID_HANDLE_VALUE
+// with the last error set. security may be null; share is CreateFileA's share mode.
 HANDLE CreateFileAnew(const char *path, DWORD share, SECURITY_ATTRIBUTES *security);
 
 // Makes path anew holding the length bytes, flushed to the disk and closed. ERROR_SUCCESS, or the

@@ -135,7 +135,7 @@ TEST_F(Conversion, AFullDocumentIsOfferedNoMorePages) {
 // stays in the spool.
 TEST_F(Conversion, AFailedWriteKeepsEveryPage) {
     const char *cases[][3] = {
-        {"CreateFileA", "1", ""},      {"WriteFile", "1", ""},   {"WriteFile", "1", "short"},
+        {"CreateFileA", "2", ""},      {"WriteFile", "1", ""},   {"WriteFile", "1", "short"},
         {"FlushFileBuffers", "1", ""}, {"CloseHandle", "1", ""}, {"MoveFileExA", "1", ""},
         {"malloc", "7", ""}, // the output buffer
     };
@@ -143,7 +143,9 @@ TEST_F(Conversion, AFailedWriteKeepsEveryPage) {
         SCOPED_TRACE(std::string(c[0]) + " " + c[1] + c[2]);
         Load();
         Spool(2);
-        if (strcmp(c[0], "malloc") != 0) // a stale partial file goes once a write begins
+        // A stale partial file goes once a write begins (its name found taken by the first
+        // create, the second is the one that fails).
+        if (strcmp(c[0], "malloc") != 0)
             WriteFile(Path("VellumTransit.pdf.partial"), "left by a run that died");
         simwin::SetFault(c[0], atoi(c[1]), c[2]);
         std::string transcript = Run(CONVERSION_END_RUN); // no PDF: nothing to deliver
