@@ -31,20 +31,58 @@ void Append(void *context, void *data, int size) {
 }
 
 // libjpeg reports a fault by calling error_exit, which must not return: it jumps back to the
-// encoder, which gives the page up. Its warnings and messages are not printed.
+// encoder, which gives the page up. Its warnings and messages are not printed. The JPEG grows
+// in a buffer of ours (libjpeg's own memory destination frees its first buffer when it grows,
+// which a caller cannot tell after a fault), doubled as it fills.
 struct Encoder {
     jpeg_compress_struct compress;
     jpeg_error_mgr errors;
+    jpeg_destination_mgr destination;
     jmp_buf fault;
-    unsigned char *bytes; // jpeg_mem_dest's buffer, grown by the library with malloc
-    unsigned long size;
+    unsigned char *bytes;
+    size_t capacity, size;
 };
 
+Encoder *EncoderOf(j_compress_ptr compress) {
+    return static_cast<Encoder *>(compress->client_data);
+}
+
 void GiveUp(j_common_ptr common) {
-    longjmp(reinterpret_cast<Encoder *>(common->client_data)->fault, 1);
+    longjmp(static_cast<Encoder *>(common->client_data)->fault, 1);
 }
 
 void Quiet(j_common_ptr) {}
+
+const size_t kFirstBuffer = 256 * 1024;
+
+void StartBuffer(j_compress_ptr compress) {
+    Encoder *encoder = EncoderOf(compress);
+    encoder->bytes = static_cast<unsigned char *>(malloc(kFirstBuffer));
+    if (encoder->bytes == nullptr)
+        longjmp(encoder->fault, 1);
+    encoder->capacity = kFirstBuffer;
+    encoder->destination.next_output_byte = encoder->bytes;
+    encoder->destination.free_in_buffer = kFirstBuffer;
+}
+
+// Called when the buffer is full, whatever free_in_buffer says.
+boolean GrowBuffer(j_compress_ptr compress) {
+    Encoder *encoder = EncoderOf(compress);
+    unsigned char *grown =
+        static_cast<unsigned char *>(realloc(encoder->bytes, encoder->capacity * 2));
+    if (grown == nullptr)
+        longjmp(encoder->fault, 1); // the old buffer is still ours, and freed
+    encoder->bytes = grown;
+    encoder->destination.next_output_byte = grown + encoder->capacity;
+    encoder->destination.free_in_buffer = encoder->capacity;
+    encoder->capacity *= 2;
+    return TRUE;
+}
+
+void EndBuffer(j_compress_ptr compress) {
+    Encoder *encoder = EncoderOf(compress);
+    encoder->size = encoder->capacity - encoder->destination.free_in_buffer;
+}
 
 // Everything between setjmp and the jump back lives in *encoder, never in a local variable.
 int Encode(Encoder *encoder, const RasterPage &page) {
@@ -52,7 +90,10 @@ int Encode(Encoder *encoder, const RasterPage &page) {
     if (setjmp(encoder->fault))
         return 0;
     jpeg_create_compress(compress);
-    jpeg_mem_dest(compress, &encoder->bytes, &encoder->size);
+    encoder->destination.init_destination = StartBuffer;
+    encoder->destination.empty_output_buffer = GrowBuffer;
+    encoder->destination.term_destination = EndBuffer;
+    compress->dest = &encoder->destination;
     compress->image_width = page.width;
     compress->image_height = page.height;
     compress->input_components = (int)page.components;
@@ -90,7 +131,7 @@ int EncodeJpegPage(const RasterPage &page, std::string *jpeg) {
     encoder->compress.client_data = encoder;
     int encoded = Encode(encoder, page);
     jpeg_destroy_compress(&encoder->compress);
-    if (encoded && encoder->bytes != nullptr)
+    if (encoded)
         jpeg->assign(reinterpret_cast<const char *>(encoder->bytes), encoder->size);
     free(encoder->bytes);
     free(encoder);
