@@ -30,6 +30,8 @@ bool EndsSearch(unsigned char marker) {
 
 // Marker of the APP14 segment in which Adobe's files say how they store their colours.
 const unsigned char kAdobeSegment = 0xEE;
+// Marker of the APP0 segment in which JFIF files state their density.
+const unsigned char kJfifSegment = 0xE0;
 // A frame's sample precision that DCTDecode draws.
 const unsigned char kDrawnPrecision = 8;
 
@@ -39,12 +41,14 @@ const unsigned char kDrawnPrecision = 8;
 // tables or none), to the first frame header. Positions are 64-bit so that a segment length can
 // never wrap them; every read is checked against count first.
 int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,
-                     unsigned char *isColour) {
+                     unsigned char *isColour, JpegDensity *density) {
     if (bytes == nullptr || count < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
         return 0;
     }
     uint64_t position = 2;
     bool adobe = false; // an Adobe APP14 segment came first: CMYK samples are stored inverted
+    bool jfif = false;  // a JFIF segment came first: found holds its density
+    JpegDensity found = {0, 0, 0};
     for (;;) {
         if (position >= count || bytes[position] != 0xFF) {
             return 0;
@@ -80,6 +84,9 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
             } else if (isColour != nullptr && components == 4) {
                 *isColour = adobe ? kPdfCmykInverted : kPdfCmyk;
             }
+            if (density != nullptr && jfif) {
+                *density = found;
+            }
             return 1;
         }
         if (IsOtherFrame(marker) || EndsSearch(marker) || position + 3 >= count) {
@@ -93,8 +100,38 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
             memcmp(bytes + position + 4, "Adobe", 5) == 0) {
             adobe = true;
         }
+        // "JFIF\0", the version, the units and the two densities: 14 bytes after the length.
+        if (marker == kJfifSegment && !jfif && segmentLength >= 16 && position + 15 < count &&
+            memcmp(bytes + position + 4, "JFIF", 5) == 0) {
+            jfif = true;
+            found.units = bytes[position + 11];
+            found.x = (uint16_t)ReadBigEndian16(bytes, position + 12);
+            found.y = (uint16_t)ReadBigEndian16(bytes, position + 14);
+        }
         position += 2 + segmentLength;
     }
+}
+
+// In whole numbers throughout, so that a page of exactly 8.5 inches is never a hair short: the
+// density in dots per inch is x * scale / 100 (scale 100 for an inch, 254 for a centimetre).
+int PageSizeAtDensity(uint32_t width, uint32_t height, const JpegDensity &density,
+                      int32_t *widthPoints, int32_t *heightPoints) {
+    const int64_t scale = density.units == 1 ? 100 : density.units == 2 ? 254 : 0;
+    const int64_t x = density.x * scale, y = density.y * scale; // dots per inch, times 100
+    // Hundredths of an inch times the density: inches = across / x.
+    const int64_t across = (int64_t)width * 100, down = (int64_t)height * 100;
+    if (x == 0 || y == 0 || across < x || down < y || across > 200 * x || down > 200 * y) {
+        return 0; // no density a page can be sized by
+    }
+    // Letter within a pixel: |width - 8.5 * x / 100| <= 1, times 100 (and by 10 for the half).
+    const int64_t offAcross = across * 10 - 85 * x, offDown = down * 10 - 110 * y;
+    if (offAcross >= -1000 && offAcross <= 1000 && offDown >= -1000 && offDown <= 1000) {
+        return 0;
+    }
+    // Points are 72 an inch, truncated: at most 14,400, as the page is at most 200 inches.
+    *widthPoints = (int32_t)(across * 72 / x);
+    *heightPoints = (int32_t)(down * 72 / y);
+    return 1;
 }
 
 // Reads the file whole, reports it and offers it to the document. Only a file read whole that
@@ -148,11 +185,15 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
     uint16_t width = 0;
     uint16_t height = 0;
     unsigned char isColour = 1;
-    if (whole && GetJfifImageSize(block, read, &width, &height, &isColour)) {
+    JpegDensity density = {0, 0, 0};
+    if (whole && GetJfifImageSize(block, read, &width, &height, &isColour, &density)) {
         printf("Adding %s (%dx%d) into PDF\n", path, (int)width, (int)height);
-        result = AddJpegPage(document, width, height, (int32_t)read, block, isColour) == 0
-                     ? PAGE_ADDED
-                     : PAGE_REFUSED;
+        int32_t widthPoints = 0, heightPoints = 0;
+        int added = PageSizeAtDensity(width, height, density, &widthPoints, &heightPoints)
+                        ? AddJpegPageOfSize(document, widthPoints, heightPoints, width, height,
+                                            (int32_t)read, block, isColour)
+                        : AddJpegPage(document, width, height, (int32_t)read, block, isColour);
+        result = added == 0 ? PAGE_ADDED : PAGE_REFUSED;
     } else {
         printf("Warning: Can't obtain image dimension from %s. Skipped.\n", path);
         // A failure to allocate, open or read may pass; only a file seen whole is judged.

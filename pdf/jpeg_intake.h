@@ -1,5 +1,6 @@
 // The JPEG page intake: reads one spooled JPEG file, finds its pixel size in its first frame
-// header (whatever segments come before it), and adds it as a page of a PdfDocument.
+// header (whatever segments come before it) and the density its JFIF segment states, and adds it
+// as a page of a PdfDocument: on the document's Letter page, or on a page of its own size.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +14,29 @@ enum PageIntakeResult {
     PAGE_REFUSED = 2,  // not now: page or size limit, no memory, or not the size listed
 };
 
+// The density of a JFIF APP0 segment: units 0 (an aspect ratio only), 1 (dots per inch) or 2
+// (dots per centimetre), and the dots across and down per unit.
+struct JpegDensity {
+    unsigned char units;
+    uint16_t x, y;
+};
+
 // Finds the pixel size of a JPEG that a PDF viewer draws (a baseline, extended sequential or
 // progressive frame of 8-bit samples, with 1, 3 or 4 components, after any segments); reads only
 // the first count bytes. Returns 1 and stores width and height when found, else 0 and stores
 // nothing. When isColour is given it
 // becomes kPdfGrey for a frame of one component, kPdfCmyk (kPdfCmykInverted after an Adobe
-// APP14 segment) for four, and is left as it is otherwise.
+// APP14 segment) for four, and is left as it is otherwise. When density is given it becomes
+// that of the first JFIF APP0 segment before the frame, and is left as it is without one.
 int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,
-                     unsigned char *isColour);
+                     unsigned char *isColour, JpegDensity *density = nullptr);
+
+// The page that a JPEG of width x height pixels at density is drawn on. 0: the document's own
+// (US Letter), for a page that is Letter at its density within a pixel, or that states no
+// usable density (no units, a zero, or a page that would be under 1 or over 200 inches).
+// 1: a page of its own size, its pixels at the density in whole points (truncated), stored.
+int PageSizeAtDensity(uint32_t width, uint32_t height, const JpegDensity &density,
+                      int32_t *widthPoints, int32_t *heightPoints);
 
 // Reads the file at path (size bytes, as listed) and offers it to the document as a page,
 // reporting the file on the console. A file over kPdfMaxFileSize bytes is refused unread.

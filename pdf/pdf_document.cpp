@@ -142,10 +142,20 @@ PdfDocument *CreatePdfDocument(double widthInches, double heightInches) {
 // so that a refusal leaves the document exactly as it was.
 int AddJpegPage(PdfDocument *document, int32_t pixelWidth, int32_t pixelHeight, int32_t jpegSize,
                 const unsigned char *bytes, unsigned char isColour) {
+    if (document == nullptr) {
+        return 1;
+    }
+    return AddJpegPageOfSize(document, document->pageWidth, document->pageHeight, pixelWidth,
+                             pixelHeight, jpegSize, bytes, isColour);
+}
+
+int AddJpegPageOfSize(PdfDocument *document, int32_t widthPoints, int32_t heightPoints,
+                      int32_t pixelWidth, int32_t pixelHeight, int32_t jpegSize,
+                      const unsigned char *bytes, unsigned char isColour) {
     if (document == nullptr || document->tailText[0] != '\0') {
         return 1; // no document, or already finalised
     }
-    if (jpegSize < 0 || (bytes == nullptr && jpegSize > 0)) {
+    if (jpegSize < 0 || (bytes == nullptr && jpegSize > 0) || widthPoints < 0 || heightPoints < 0) {
         return 1;
     }
     if (document->pageCount >= kPdfMaxPages) {
@@ -177,8 +187,7 @@ int AddJpegPage(PdfDocument *document, int32_t pixelWidth, int32_t pixelHeight, 
     size_t contentLength = 0;
     failed |= AppendText(content, sizeof content, &contentLength,
                          "q\r\n1 0 0 1 %.2f %.2f cm\r\n%.2f 0 0 %.2f 0 0 cm\r\n/I%d Do\r\nQ\r\n",
-                         0.0, 0.0, (double)(uint32_t)document->pageWidth,
-                         (double)(uint32_t)document->pageHeight, (int)imageIndex);
+                         0.0, 0.0, (double)widthPoints, (double)heightPoints, (int)imageIndex);
 
     // The five pieces behind the JPEG bytes, each remembered by where it starts.
     char *text = scratch.pageObjectsText;
@@ -190,7 +199,7 @@ int AddJpegPage(PdfDocument *document, int32_t pixelWidth, int32_t pixelHeight, 
     failed |= AppendText(text, size, &used,
                          "%d 0 obj\r\n<</Type/Page/Parent 1 0 R/MediaBox[0 0 %d %d]/Contents %d 0 "
                          "R/Resources %d 0 R>>\r\nendobj\r\n",
-                         (int)pageObject, (int)document->pageWidth, (int)document->pageHeight,
+                         (int)pageObject, (int)widthPoints, (int)heightPoints,
                          (int)(pageObject + 1), (int)(pageObject + 3));
     starts[1] = used;
     failed |= AppendText(text, size, &used,

@@ -1,5 +1,6 @@
 // The PDF document builder: an in-memory PDF 1.3 file whose pages are JPEG images, each
-// embedded unchanged as a DCT-encoded image object and drawn over the whole page.
+// embedded unchanged as a DCT-encoded image object and drawn over the whole page: a page of the
+// document's size, or one of a size of its own.
 //
 // Every object's text is rendered when its page is added, so every offset (and the whole
 // cross-reference table) is known before the file exists; serialising only concatenates.
@@ -44,7 +45,7 @@ struct PdfDocument {
     char headerText[64];
     char tailText[28476];
     XrefSlot xrefSlots[kPdfXrefSlotCount];
-    int32_t pageWidth;  // points
+    int32_t pageWidth;  // points, of a page added without a size of its own
     int32_t pageHeight; // points
     uint32_t nextObjectNumber;
     uint32_t totalSize; // bytes rendered so far: the offset of the next text
@@ -61,6 +62,12 @@ PdfDocument *CreatePdfDocument(double widthInches, double heightInches);
 // (with a console message), or no memory.
 int AddJpegPage(PdfDocument *document, int32_t pixelWidth, int32_t pixelHeight, int32_t jpegSize,
                 const unsigned char *bytes, unsigned char isColour);
+
+// The same on a page of widthPoints x heightPoints (its own MediaBox, the image drawn over it);
+// refused too for a negative size.
+int AddJpegPageOfSize(PdfDocument *document, int32_t widthPoints, int32_t heightPoints,
+                      int32_t pixelWidth, int32_t pixelHeight, int32_t jpegSize,
+                      const unsigned char *bytes, unsigned char isColour);
 
 // Renders the tail; returns the size of the whole file, or 0 for no document or no pages.
 // A second call renders nothing more and returns the same size.

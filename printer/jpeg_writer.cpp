@@ -1,8 +1,14 @@
-// The page encoder, over stb_image_write. It touches no file and no platform call, so it does
-// not include the platform header (whose heap routing is for the platform's own calls).
+// The page encoder, over libjpeg-turbo; the icon over stb_image_write. It touches no file and no
+// platform call, so it does not include the platform header (whose heap routing is for the
+// platform's own calls).
 #include "printer/jpeg_writer.h"
 
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
+
+#include <jpeglib.h>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_STDIO
@@ -24,14 +30,112 @@ void Append(void *context, void *data, int size) {
     static_cast<std::string *>(context)->append(static_cast<const char *>(data), (size_t)size);
 }
 
+// libjpeg reports a fault by calling error_exit, which must not return: it jumps back to the
+// encoder, which gives the page up. Its warnings and messages are not printed. The JPEG grows
+// in a buffer of ours (libjpeg's own memory destination frees its first buffer when it grows,
+// which a caller cannot tell after a fault), doubled as it fills.
+struct Encoder {
+    jpeg_compress_struct compress;
+    jpeg_error_mgr errors;
+    jpeg_destination_mgr destination;
+    jmp_buf fault;
+    unsigned char *bytes;
+    size_t capacity, size;
+};
+
+Encoder *EncoderOf(j_compress_ptr compress) {
+    return static_cast<Encoder *>(compress->client_data);
+}
+
+void GiveUp(j_common_ptr common) {
+    longjmp(static_cast<Encoder *>(common->client_data)->fault, 1);
+}
+
+void Quiet(j_common_ptr) {}
+
+const size_t kFirstBuffer = 256 * 1024;
+
+void StartBuffer(j_compress_ptr compress) {
+    Encoder *encoder = EncoderOf(compress);
+    encoder->bytes = static_cast<unsigned char *>(malloc(kFirstBuffer));
+    if (encoder->bytes == nullptr)
+        longjmp(encoder->fault, 1);
+    encoder->capacity = kFirstBuffer;
+    encoder->destination.next_output_byte = encoder->bytes;
+    encoder->destination.free_in_buffer = kFirstBuffer;
+}
+
+// Called when the buffer is full, whatever free_in_buffer says.
+boolean GrowBuffer(j_compress_ptr compress) {
+    Encoder *encoder = EncoderOf(compress);
+    unsigned char *grown =
+        static_cast<unsigned char *>(realloc(encoder->bytes, encoder->capacity * 2));
+    if (grown == nullptr)
+        longjmp(encoder->fault, 1); // the old buffer is still ours, and freed
+    encoder->bytes = grown;
+    encoder->destination.next_output_byte = grown + encoder->capacity;
+    encoder->destination.free_in_buffer = encoder->capacity;
+    encoder->capacity *= 2;
+    return TRUE;
+}
+
+void EndBuffer(j_compress_ptr compress) {
+    Encoder *encoder = EncoderOf(compress);
+    encoder->size = encoder->capacity - encoder->destination.free_in_buffer;
+}
+
+// Everything between setjmp and the jump back lives in *encoder, never in a local variable.
+int Encode(Encoder *encoder, const RasterPage &page) {
+    jpeg_compress_struct *compress = &encoder->compress;
+    if (setjmp(encoder->fault))
+        return 0;
+    jpeg_create_compress(compress);
+    encoder->destination.init_destination = StartBuffer;
+    encoder->destination.empty_output_buffer = GrowBuffer;
+    encoder->destination.term_destination = EndBuffer;
+    compress->dest = &encoder->destination;
+    compress->image_width = page.width;
+    compress->image_height = page.height;
+    compress->input_components = (int)page.components;
+    compress->in_color_space = page.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    // Grey stays one component; RGB becomes YCbCr with its colour at half resolution each way.
+    jpeg_set_defaults(compress);
+    jpeg_set_quality(compress, kJpegQuality, TRUE);
+    compress->dct_method = JDCT_ISLOW;
+    compress->write_JFIF_header = TRUE;
+    compress->density_unit = 1; // dots per inch
+    compress->X_density = compress->Y_density = (UINT16)page.resolution;
+    jpeg_start_compress(compress, TRUE);
+    const size_t stride = (size_t)page.width * page.components;
+    while (compress->next_scanline < compress->image_height) {
+        JSAMPROW line = const_cast<JSAMPROW>(page.pixels + compress->next_scanline * stride);
+        jpeg_write_scanlines(compress, &line, 1);
+    }
+    jpeg_finish_compress(compress);
+    return 1;
+}
+
 } // namespace
 
 int EncodeJpegPage(const RasterPage &page, std::string *jpeg) {
     jpeg->clear();
-    // stb writes SOI, a JFIF APP0, the tables and one baseline (SOF0) frame.
-    return stbi_write_jpg_to_func(Append, jpeg, (int)page.width, (int)page.height,
-                                  (int)page.components, page.pixels, kJpegQuality) != 0 &&
-           !jpeg->empty();
+    if ((page.components != 1 && page.components != 3) || page.width == 0 || page.height == 0 ||
+        page.resolution == 0 || page.resolution > 65535)
+        return 0;
+    Encoder *encoder = static_cast<Encoder *>(calloc(1, sizeof(Encoder)));
+    if (encoder == nullptr)
+        return 0;
+    encoder->compress.err = jpeg_std_error(&encoder->errors);
+    encoder->errors.error_exit = GiveUp;
+    encoder->errors.output_message = Quiet;
+    encoder->compress.client_data = encoder;
+    int encoded = Encode(encoder, page);
+    jpeg_destroy_compress(&encoder->compress);
+    if (encoded)
+        jpeg->assign(reinterpret_cast<const char *>(encoder->bytes), encoder->size);
+    free(encoder->bytes);
+    free(encoder);
+    return encoded && !jpeg->empty();
 }
 
 std::string PrinterIconPng() {

@@ -1,5 +1,6 @@
-// The page encoder: one decoded page as a baseline JFIF JPEG at quality 85, in memory; and the
-// printer's icon, drawn here and encoded as PNG.
+// The page encoder: one decoded page as a baseline JFIF JPEG, in memory, by libjpeg-turbo: a
+// grey page with one component, a colour page in YCbCr, its density the page's resolution in
+// dots per inch. And the printer's icon, drawn here and encoded as PNG.
 #pragma once
 
 #include <string>

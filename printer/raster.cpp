@@ -147,9 +147,17 @@ RasterResult FeedRaster(RasterDecoder *d, const unsigned char *bytes, size_t cou
         case REPEAT_PIXEL:
             d->pixel[d->have++] = bytes[at++];
             if (d->have == d->bytesPerPixel) {
+                // The pixel, then what is filled copied behind itself, doubling each time: a
+                // copy per pixel cost more than the page's JPEG encoding.
                 unsigned char *out = LineAt(d);
-                for (uint32_t k = 0; k < d->run; ++k, out += d->bytesPerPixel)
-                    memcpy(out, d->pixel, d->bytesPerPixel);
+                const size_t total = (size_t)d->run * d->bytesPerPixel;
+                size_t filled = d->bytesPerPixel;
+                memcpy(out, d->pixel, filled);
+                while (filled < total) {
+                    const size_t more = filled < total - filled ? filled : total - filled;
+                    memcpy(out + filled, out, more);
+                    filled += more;
+                }
                 d->x += d->run;
                 d->state = CONTROL;
             }

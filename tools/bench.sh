@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Speed and memory of the conversion, measured in one run on the same files against two
 # references: cat of the pages into one file (the floor: every byte read and written once)
-# and img2pdf --pagesize Letter (which also embeds the JPEGs unchanged).
+# and img2pdf --pagesize Letter (which also embeds the JPEGs unchanged). Then the printer's
+# pages: its CPU time per page for a 300 dpi grey Letter page of text (decoding the PWG raster
+# and encoding the JPEG) against cjpeg -grayscale with the same choices on the same page, and
+# the bytes of a 36-page manual (Debian's libtasn1-doc) delivered at 150 and at 300 dpi.
 #
 #   tools/bench.sh [PAGES] [REPETITIONS]      (defaults: 256 pages, 5 repetitions)
 #
 # Needs the host build (cmake --preset host && cmake --build --preset host), cjpeg, img2pdf,
-# pdfinfo and GNU time (/usr/bin/time). Pages are 1275x1650 baseline JPEGs of about 300 KB,
+# pdfinfo, gs, ipptool, GNU time (/usr/bin/time) and libtasn1-doc. Pages are 1275x1650 baseline JPEGs of about 300 KB,
 # made once into build/bench/pages. Each repetition converts a fresh copy of the spool; the
 # copy is not timed, and all three read files that the copy left in the page cache. Wall time
 # is the best repetition, peak resident memory the largest.
@@ -24,7 +27,7 @@ gnu_time=/usr/bin/time
 for tool in "$binary" "$build/vt_testpage" "$gnu_time"; do
     [ -x "$tool" ] || { echo "bench: $tool is missing; build the host preset first" >&2; exit 2; }
 done
-for tool in cjpeg img2pdf pdfinfo; do
+for tool in cjpeg img2pdf pdfinfo gs ipptool; do
     command -v "$tool" >/dev/null || { echo "bench: $tool is not installed" >&2; exit 2; }
 done
 
@@ -111,3 +114,75 @@ awk -v n="$pages" -v bytes="$total_bytes" -v reps="$repetitions" \
 
 # The outputs take as much room as the pages; only the pages are kept for the next run.
 rm -rf "$machine" "$work/cat.out" "$work/img2pdf.pdf"
+
+# ---- The printer's pages ---------------------------------------------------------------------
+manual=/usr/share/doc/libtasn1-doc/libtasn1.pdf
+[ -f "$manual" ] || { echo "bench: $manual is missing (apt-get install libtasn1-doc)" >&2; exit 2; }
+quality=$(sed -n 's/^const int kJpegQuality = \([0-9]*\);$/\1/p' "$source/printer/jpeg_writer.h")
+# shellcheck source=tools/cups/ready.sh
+source "$source/tools/cups/ready.sh"
+port=28690
+uri=ipp://127.0.0.1:$port/ipp/print
+printer_pid=""
+trap '[ -z "$printer_pid" ] || kill "$printer_pid" 2>/dev/null' EXIT
+# printer_on MACHINE: the host build's printer on a fresh machine with an e-reader.
+printer_on() {
+    rm -rf "$1" && mkdir -p "$1/C/Windows/VellumTransit" "$1/E/documents"
+    printf '[drive E]\ntype = removable\nvendor = Kindle\nbus_type = 7\nremovable_media = 1\n' \
+        >"$1/machine.ini"
+    VELLUMTRANSIT_MACHINE=$1 "$build/vellumtransit-printer" --port $port >"$1.printer" 2>&1 &
+    printer_pid=$!
+    wait_for_printer "$uri" "$printer_pid" || { cat "$1.printer" >&2; exit 1; }
+}
+printer_off() { kill "$printer_pid" && { wait "$printer_pid" 2>/dev/null || true; }; printer_pid=""; }
+# print FILE: a Print-Job of the PWG raster FILE, answered once every page is encoded.
+print() {
+    ipptool -q -T 600 -f "$1" -d filetype=image/pwg-raster "$uri" \
+        /usr/share/cups/ipptool/print-job.test || { echo "bench: the printer refused $1" >&2; exit 1; }
+}
+ticks() { awk '{ print $14 + $15 }' "/proc/$printer_pid/stat"; }
+
+# One page of the manual's text at 300 dpi, as the printer gets it and as cjpeg does.
+copies=20
+render() { gs -q -dSAFER -dBATCH -dNOPAUSE -r"$1" "${@:2}" "$manual" 2>/dev/null; }
+render 300 -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 -dFirstPage=12 \
+    -dLastPage=12 -sOutputFile="$work/text.pwg"
+render 300 -sDEVICE=pgmraw -dFirstPage=12 -dLastPage=12 -sOutputFile="$work/text.pgm"
+# The same page copies times in one document: "RaS2", then its header and lines again and again.
+{ printf 'RaS2' && for ((k = 0; k < copies; k++)); do tail -c +5 "$work/text.pwg"; done; } \
+    >"$work/copies.pwg"
+printer_on "$work/printer-machine"
+before=$(ticks)
+print "$work/copies.pwg"
+printer_ms=$((($(ticks) - before) * 1000 / $(getconf CLK_TCK) / copies))
+printer_off
+"$gnu_time" -f '%U %S' -o "$work/cjpeg.cpu" sh -c 'for k in $(seq "$1"); do
+    cjpeg -grayscale -quality "$2" "$3" >"$4"; done' sh "$copies" "$quality" "$work/text.pgm" \
+    "$work/text.jpg"
+cjpeg_ms=$(awk -v n="$copies" '{ printf "%d", ($1 + $2) * 1000 / n }' "$work/cjpeg.cpu")
+
+# The whole manual at each resolution, delivered.
+for dpi in 150 300; do
+    render "$dpi" -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 \
+        -sOutputFile="$work/manual.pwg"
+    printer_on "$work/manual-machine"
+    print "$work/manual.pwg"
+    pdf=$work/manual-machine/E/documents/VellumTransit.pdf
+    wait_until 120 "the manual at $dpi dpi on the e-reader" test -s "$pdf" || exit 1
+    printer_off
+    eval "manual_$dpi=\$(stat -c %s \"\$pdf\")"
+    pages=$(pdfinfo "$pdf" | awk '/^Pages:/ { print $2 }')
+    [ "$pages" = 36 ] || { echo "bench: the manual arrived with $pages pages" >&2; exit 1; }
+done
+rm -rf "$work/manual-machine" "$work/printer-machine" "$work/manual.pwg" "$work/copies.pwg"
+
+# shellcheck disable=SC2154 # manual_150 and manual_300 are set by eval above
+awk -v p="$printer_ms" -v c="$cjpeg_ms" -v q="$quality" -v n="$copies" \
+    -v m150="$manual_150" -v m300="$manual_300" 'BEGIN {
+    printf "\nthe printer, a 300 dpi grey Letter page of text (page 12 of libtasn1.pdf), %d copies:\n", n
+    printf "%-42s %6d ms of CPU a page\n", "printer (PWG raster in, JPEG out)", p
+    printf "%-42s %6d ms of CPU a page\n", "cjpeg -grayscale -quality " q " (PGM in)", c
+    printf "printer / cjpeg            %6.2fx  (goal <= 1.3x)  %s\n", p / c, p <= 1.3 * c ? "met" : "MISSED"
+    printf "libtasn1.pdf, 36 pages, delivered: %.1f MB at 150 dpi, %.1f MB at 300 dpi\n",
+        m150 / 1e6, m300 / 1e6
+}'

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the package for Windows users and checks it: the zip's name and file list, the
 # version resource of both exes (the one version number of CMakeLists.txt), the read-me's
-# version and line ends, and that the printer links no DLL of a library (zlib is inside it).
+# version and line ends, and that the printer links no DLL of a library (zlib and libjpeg-turbo
+# are inside it).
 # Run after the windows preset is configured and built (tools/test-all.sh does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,8 +17,8 @@ fail() { echo "check-package: $*" >&2 && failed=1; }
 
 expected=$(printf "$top/%s\n" CHECKLIST.md README-Windows.txt install.ps1 uninstall.ps1 \
     vellumtransit.exe vellumtransit-printer.exe licences/ licences/cpp-httplib.txt \
-    licences/gcc-runtime.txt licences/mingw-w64-runtime.txt licences/stb_image_write.txt \
-    licences/zlib.txt | LC_ALL=C sort)
+    licences/gcc-runtime.txt licences/libjpeg-turbo.txt licences/mingw-w64-runtime.txt \
+    licences/stb_image_write.txt licences/zlib.txt | LC_ALL=C sort)
 listed=$(unzip -Z1 "$zip" | LC_ALL=C sort)
 [ "$expected" = "$listed" ] || fail "the zip's files differ: $(diff <(echo "$expected") <(echo "$listed"))"
 

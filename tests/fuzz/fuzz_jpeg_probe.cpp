@@ -23,12 +23,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint16_t width = 0xBEEF;
     uint16_t height = 0xBEEF;
     unsigned char isColour = 1;
-    int found = GetJfifImageSize(block, (uint32_t)size, &width, &height, &isColour);
+    JpegDensity density = {9, 9, 9};
+    int found = GetJfifImageSize(block, (uint32_t)size, &width, &height, &isColour, &density);
     if (found != 0 && found != 1) {
         std::abort();
     }
-    if (!found && (width != 0xBEEF || height != 0xBEEF || isColour != 1)) {
+    if (!found && (width != 0xBEEF || height != 0xBEEF || isColour != 1 || density.units != 9)) {
         std::abort(); // nothing may be stored without a size
+    }
+    int32_t widthPoints = -1, heightPoints = -1;
+    if (found && PageSizeAtDensity(width, height, density, &widthPoints, &heightPoints) &&
+        (widthPoints < 72 || heightPoints < 72 || widthPoints > 14400 || heightPoints > 14400)) {
+        std::abort(); // a page of its own is 1 to 200 inches each way
     }
     std::free(block);
     return 0;

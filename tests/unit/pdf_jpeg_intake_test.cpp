@@ -94,3 +94,44 @@ TEST_F(JpegIntake, EachKindOfSpooledFile) {
 }
 
 } // namespace
+
+namespace {
+
+// Each spooled page on the page its density gives: its MediaBox and the matrix it is drawn with.
+TEST_F(JpegIntake, EachPageOnThePageOfItsDensity) {
+    auto at = [](int width, int height, unsigned char units, uint16_t dpi) {
+        const char density[5] = {(char)units, (char)(dpi >> 8), (char)dpi, (char)(dpi >> 8),
+                                 (char)dpi};
+        return SyntheticJpeg(width, height, 1).replace(13, 5, density, 5);
+    };
+    const std::string letter = "MediaBox[0 0 612 792]|612.00 0 0 792.00 0 0 cm";
+    const std::pair<std::string, std::string> cases[] = {
+        {SyntheticJpeg(1275, 1650), letter}, // a page as the front ends have always made it
+        {at(2480, 3508, 0, 300), letter},
+        {at(2550, 3300, 1, 300), letter},
+        {at(2480, 3508, 1, 300), "MediaBox[0 0 595 841]|595.00 0 0 841.00 0 0 cm"},
+        {at(1240, 1754, 1, 150), "MediaBox[0 0 595 841]|595.00 0 0 841.00 0 0 cm"},
+        {at(3300, 2550, 1, 300), "MediaBox[0 0 792 612]|792.00 0 0 612.00 0 0 cm"},
+        {at(2480, 3508, 1, 1), letter}, // 2480 inches: no density
+    };
+    Load();
+    PdfDocument *document = CreatePdfDocument(8.5, 11.0); // one document of mixed sizes
+    for (const auto &[jpeg, expected] : cases) {
+        WriteFile("C:\\1.jpg", jpeg);
+        CaptureStdout([&] {
+            EXPECT_EQ(AddJpegFileAsPage("1.jpg", (uint32_t)jpeg.size(), document), PAGE_ADDED);
+        });
+        const std::string text = document->lastPage->pageObjectsText;
+        const size_t box = text.find("MediaBox["), matrix = text.find(" 0 0 cm\r\n/I");
+        ASSERT_NE(box, std::string::npos);
+        ASSERT_NE(matrix, std::string::npos);
+        const size_t start = text.rfind("cm\r\n", matrix) + 4;
+        EXPECT_EQ(text.substr(box, text.find(']', box) + 1 - box) + "|" +
+                      text.substr(start, matrix + 7 - start),
+                  expected);
+    }
+    EXPECT_EQ(document->pageCount, sizeof cases / sizeof *cases);
+    WritePdfDocument(document, nullptr, nullptr);
+}
+
+} // namespace

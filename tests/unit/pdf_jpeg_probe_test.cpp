@@ -82,3 +82,92 @@ TEST(JpegProbe, HeaderLayoutsAndEveryCutOfAFile) {
 }
 
 } // namespace
+
+namespace {
+
+// A JFIF APP0 of units and densities, in place of SyntheticJpeg's (units 0, 72 x 72).
+std::string WithDensity(std::string jpeg, unsigned char units, uint16_t x, uint16_t y) {
+    const char density[5] = {(char)units, (char)(x >> 8), (char)x, (char)(y >> 8), (char)y};
+    return jpeg.replace(13, 5, density, 5);
+}
+
+// "units x y" or "none" as the probe stores it.
+std::string DensityOf(const std::string &jpeg) {
+    std::vector<unsigned char> block(jpeg.begin(), jpeg.end());
+    JpegDensity density = {9, 9, 9};
+    uint16_t width, height;
+    if (!GetJfifImageSize(block.data(), (uint32_t)block.size(), &width, &height, nullptr, &density))
+        return "no frame";
+    return density.units == 9 ? "none"
+                              : std::to_string(density.units) + " " + std::to_string(density.x) +
+                                    " " + std::to_string(density.y);
+}
+
+TEST(JpegProbe, DensityOfTheJfifSegment) {
+    using namespace std::string_literals;
+    const std::string grey = SyntheticJpeg(2480, 3508, 1);
+    const std::string a4 = WithDensity(grey, 1, 300, 300);
+    const std::string jfxx = "\xFF\xE0\0\x08JFXX\0\x10"s;
+    const std::pair<std::string, std::string> cases[] = {
+        {SyntheticJpeg(1275, 1650), "0 72 72"},
+        {a4, "1 300 300"},
+        {WithDensity(grey, 2, 118, 59), "2 118 59"},
+        {std::string(a4).erase(2, 18), "none"},                            // no APP0 at all
+        {std::string(a4).replace(6, 4, "JFXX"), "none"},                   // another APP0
+        {std::string(a4).insert(20, jfxx), "1 300 300"},                   // the first one counts
+        {std::string(a4).replace(4, 2, "\0\x0F"s).erase(19, 1), "none"},   // too short for both
+        {std::string(a4).replace(2, 0, "\xFF\xE1\0\x04zz"s), "1 300 300"}, // after Exif
+    };
+    for (const auto &[jpeg, expected] : cases)
+        EXPECT_EQ(DensityOf(jpeg), expected) << expected;
+    // A JFIF segment after the frame is no density of it.
+    const std::string after =
+        std::string(grey).erase(2, 18).insert(grey.find("\xFF\xDA") - 18, a4.substr(2, 18));
+    EXPECT_EQ(DensityOf(after), "none");
+}
+
+// The page each pixel size and density gives: "letter" for the document's page, else its points.
+TEST(JpegProbe, PageSizeAtDensityAsATable) {
+    const struct {
+        uint32_t width, height;
+        JpegDensity density;
+        const char *page;
+    } cases[] = {
+        {1275, 1650, {1, 150, 150}, "letter"},     // the printer's Letter at 150 dpi
+        {2550, 3300, {1, 300, 300}, "letter"},     // and at 300
+        {2551, 3299, {1, 300, 300}, "letter"},     // within a pixel
+        {2552, 3300, {1, 300, 300}, "612 x 792"},  // two pixels wide: its own, truncated
+        {1275, 1650, {0, 1, 1}, "letter"},         // an aspect ratio only
+        {1275, 1650, {0, 150, 150}, "letter"},     // the same, whatever its numbers
+        {2480, 3508, {0, 300, 300}, "letter"},     // A4 without units: as today
+        {2480, 3508, {3, 300, 300}, "letter"},     // units that JFIF does not define
+        {2480, 3508, {1, 300, 300}, "595 x 841"},  // A4 at 300 dpi
+        {1240, 1754, {1, 150, 150}, "595 x 841"},  // and at 150
+        {2480, 3508, {2, 118, 118}, "595 x 842"},  // at 118 dots a cm (299.72 dpi)
+        {2159, 2794, {2, 100, 100}, "letter"},     // Letter at 100 dots a cm
+        {3300, 2550, {1, 300, 300}, "792 x 612"},  // landscape Letter keeps its shape
+        {2480, 3508, {1, 300, 150}, "595 x 1683"}, // each way at its own density
+        {2480, 3508, {1, 0, 300}, "letter"},       // a zero density is none
+        {2480, 3508, {1, 300, 0}, "letter"},
+        {300, 300, {1, 300, 300}, "72 x 72"},           // one inch: the smallest page
+        {299, 300, {1, 300, 300}, "letter"},            // under an inch
+        {65535, 65535, {1, 328, 328}, "14385 x 14385"}, // under 200 inches
+        {65535, 65535, {1, 327, 327}, "letter"},        // over 200 inches
+        {60000, 300, {1, 300, 300}, "14400 x 72"},      // 200 inches exactly
+        {60001, 300, {1, 300, 300}, "letter"},
+        {65535, 65535, {1, 65535, 65535}, "72 x 72"},
+        {65535, 65535, {2, 65535, 65535}, "letter"}, // 0.39 in
+        {1, 1, {1, 1, 1}, "72 x 72"},
+    };
+    for (const auto &c : cases) {
+        int32_t width = -1, height = -1;
+        std::string page = PageSizeAtDensity(c.width, c.height, c.density, &width, &height)
+                               ? std::to_string(width) + " x " + std::to_string(height)
+                           : width == -1 && height == -1 ? "letter"
+                                                         : "stored without a page";
+        EXPECT_EQ(page, c.page) << c.width << "x" << c.height << " at " << (int)c.density.units
+                                << " " << c.density.x << "x" << c.density.y;
+    }
+}
+
+} // namespace

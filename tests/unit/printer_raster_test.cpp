@@ -2,14 +2,18 @@
 // pixel for pixel however they are cut into pieces; every header, run and repeat that the
 // printer does not take is refused.
 #include "pdf/jpeg_intake.h"
+#include "pdf/pdf_document.h"
 #include "printer/jpeg_writer.h"
 #include "printer/raster.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio> // before jpeglib.h, which uses FILE
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -259,21 +263,78 @@ TEST(RasterDecoder, APageTheSinkCannotKeepEndsTheDocument) {
     EXPECT_EQ(received.pages.size(), 1u);
 }
 
-// The encoder writes what the program takes: a baseline JFIF JPEG of the page's size.
-TEST(PageEncoder, PagesBecomeBaselineJfifJpegsOfTheirSize) {
-    for (const Page &page : {Make(1275, 1650, 150, 1, 1), Make(37, 19, 300, 3, 2)}) {
+// What a decoder reads of a JPEG: "components colour-space density-unit x y", and the pixel at
+// (x, y) in *pixel (as many bytes as components).
+std::string ReadBack(const std::string &jpeg, uint32_t x, uint32_t y, std::vector<int> *pixel) {
+    jpeg_decompress_struct decompress;
+    jpeg_error_mgr errors;
+    decompress.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&decompress);
+    jpeg_mem_src(&decompress, (const unsigned char *)jpeg.data(), (unsigned long)jpeg.size());
+    jpeg_read_header(&decompress, TRUE);
+    const std::string seen = std::to_string(decompress.num_components) +
+                             (decompress.jpeg_color_space == JCS_GRAYSCALE ? " grey "
+                              : decompress.jpeg_color_space == JCS_YCbCr   ? " YCbCr "
+                                                                           : " other ") +
+                             std::to_string(decompress.density_unit) + " " +
+                             std::to_string(decompress.X_density) + " " +
+                             std::to_string(decompress.Y_density);
+    jpeg_start_decompress(&decompress);
+    std::vector<unsigned char> line((size_t)decompress.output_width * decompress.output_components);
+    while (decompress.output_scanline < decompress.output_height) {
+        unsigned char *row = line.data();
+        const uint32_t at = decompress.output_scanline;
+        jpeg_read_scanlines(&decompress, &row, 1);
+        if (at == y)
+            for (int c = 0; c < decompress.output_components; ++c)
+                pixel->push_back(line[(size_t)x * decompress.output_components + c]);
+    }
+    jpeg_finish_decompress(&decompress);
+    jpeg_destroy_decompress(&decompress);
+    return seen;
+}
+
+// The encoder writes what the program takes: a baseline JFIF JPEG of the page's size, grey as
+// one component, colour as YCbCr, at the page's resolution, whose pixels come back close.
+TEST(PageEncoder, PagesBecomeBaselineJfifJpegsOfTheirSizeAndResolution) {
+    const std::tuple<Page, std::string, unsigned char> cases[] = {
+        {Make(1275, 1650, 150, 1, 1), "1 grey 1 150 150", kPdfGrey},
+        {Make(2550, 3300, 300, 1, 90), "1 grey 1 300 300", kPdfGrey},
+        {Make(37, 19, 300, 3, 60), "3 YCbCr 1 300 300", kPdfRgb},
+        {Make(2480, 3508, 300, 3, 120), "3 YCbCr 1 300 300", kPdfRgb},
+    };
+    for (const auto &[page, seen, colour] : cases) {
+        SCOPED_TRACE(seen + " " + std::to_string(page.width));
         RasterPage raster = {page.width, page.height, page.resolution, page.components,
                              page.pixels.data()};
         std::string jpeg;
         ASSERT_TRUE(EncodeJpegPage(raster, &jpeg));
         EXPECT_EQ(jpeg.compare(6, 5, std::string("JFIF\0", 5)), 0);
         uint16_t width = 0, height = 0;
+        unsigned char isColour = kPdfRgb;
         EXPECT_EQ(GetJfifImageSize((const unsigned char *)jpeg.data(), (uint32_t)jpeg.size(),
-                                   &width, &height, nullptr),
+                                   &width, &height, &isColour),
                   1);
-        EXPECT_EQ(width, page.width);
-        EXPECT_EQ(height, page.height);
+        EXPECT_EQ(std::make_tuple(width, height, isColour),
+                  std::make_tuple(page.width, page.height, colour));
         EXPECT_EQ(jpeg.find("\xFF\xC2"), std::string::npos); // no progressive frame
+        // Inside the flat left third, away from the lines of 200: each value within 3.
+        std::vector<int> pixel;
+        EXPECT_EQ(ReadBack(jpeg, page.width / 6, 17, &pixel), seen);
+        ASSERT_EQ(pixel.size(), page.components);
+        for (uint32_t c = 0; c < page.components; ++c)
+            EXPECT_NEAR(
+                pixel[c],
+                page.pixels[((size_t)17 * page.width + page.width / 6) * page.components + c], 3);
+    }
+    // What no page header the decoder passes can be: refused, nothing written.
+    const Page grey = Make(8, 8, 300, 1, 1);
+    for (RasterPage raster :
+         {RasterPage{8, 8, 300, 2, grey.pixels.data()}, RasterPage{8, 8, 0, 1, grey.pixels.data()},
+          RasterPage{0, 8, 300, 1, grey.pixels.data()}}) {
+        std::string jpeg = "old";
+        EXPECT_FALSE(EncodeJpegPage(raster, &jpeg));
+        EXPECT_EQ(jpeg, "");
     }
 }
 

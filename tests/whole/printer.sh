@@ -164,6 +164,68 @@ check_eq "exit code without a spool folder" \
 # ---- CUPS prints a PDF through an IPP Everywhere queue -------------------------------------
 cups_case 28634 28700
 
+# ---- An A4 job and a Letter job through CUPS keep their shape ------------------------------
+# Each page is a circle of 200 pt radius on its own paper. The printer runs without the program
+# beside it, so that the pages wait in the spool to be compared; the program then makes one PDF
+# of both: an A4 page of its own size and the Letter page as ever, each image grey in one
+# component at the same resolution across and down, the circle round, each JPEG unchanged.
+# round PDF PAGE: "W H" of the dark pixels' bounding box on the page rendered at 40 dpi.
+round_box() {
+    pdftoppm -r 40 -gray -f "$2" -l "$2" -singlefile "$1" "$MACHINE.circle" || return
+    local w h
+    read -r w h < <(sed -n 2p "$MACHINE.circle.pgm")
+    tail -c $((w * h)) "$MACHINE.circle.pgm" | od -An -tu1 -v -w"$w" | awk '
+        { for (x = 1; x <= NF; ++x) if ($x < 128) {
+            if (!n++ || x < l) l = x; if (x > r) r = x; if (!t) t = NR; b = NR } }
+        END { print r - l + 1, b - t + 1 }'
+}
+shapes_case() {
+    local cups=127.0.0.1:$2 alone=$SCRATCH/alone paper job pdf k list name w h
+    new_machine shapes
+    ereader
+    rm -rf "$alone" && mkdir -p "$alone" && cp "$VT_PRINTER" "$alone/"
+    VT_PRINTER=$alone/${VT_PRINTER##*/} start_printer "$1"
+    CUPSD_PID=$(bash "$VT_SOURCE/tools/cups/start-cupsd.sh" "$SCRATCH/cupsd" "$2") ||
+        { fail "no private CUPS scheduler" && stop_printer && return; }
+    check "lpadmin -m everywhere" lpadmin -h "$cups" -p vt -E -v "$(URI)" -m everywhere
+    check "the queue has its PPD" wait_for_queue "$cups" vt
+    for paper in "1 A4 595 842" "2 Letter 612 792"; do
+        read -r k name w h <<<"$paper"
+        printf '%%!PS\n<< /PageSize [%s %s] >> setpagedevice\n%s %s 200 0 360 arc 6 setlinewidth stroke showpage\n' \
+            "$w" "$h" $((w / 2)) $((h / 2)) >"$SCRATCH/$name.ps"
+        gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$SCRATCH/$name.pdf" \
+            "$SCRATCH/$name.ps"
+        job=$(lp -h "$cups" -d vt -o media="$name" "$SCRATCH/$name.pdf" |
+            sed -n 's/^request id is vt-\([0-9]*\) .*/\1/p')
+        [ -n "$job" ] || fail "lp did not queue the $name job"
+        wait_until 60 "the $name page in the spool" test -f "$SPOOL/VellumTransit$k-1.jpg" ||
+            fail "the $name job: $(job_fate "$job")"
+    done
+    wait_until 30 "CUPS done" eval '[ -z "$(lpstat -h "$cups" -o vt 2>/dev/null)" ]' || fail "CUPS jobs left"
+    stop_cups
+    stop_printer
+    rm -rf "$MACHINE.pages" && mkdir "$MACHINE.pages" && cp "$SPOOL"/VellumTransit*.jpg "$MACHINE.pages/"
+    check_eq "the pages waiting" "VellumTransit1-1.jpg VellumTransit2-1.jpg" \
+        "$(cd "$MACHINE.pages" && echo *)"
+    run_vt
+    pdf=$MACHINE/E/documents/VellumTransit.pdf
+    check "qpdf --check" qpdf --check "$pdf" >/dev/null
+    check "pdfinfo: an A4 page, then a Letter page" eval "pdfinfo -f 1 -l 2 '$pdf' | grep -Eq \
+        '^Page +1 size: +595 x 84[12] pts' && pdfinfo -f 1 -l 2 '$pdf' | grep -Eq '^Page +2 size: +612 x 792 pts'"
+    rm -rf "$MACHINE.img" && mkdir "$MACHINE.img" && pdfimages -j "$pdf" "$MACHINE.img/p"
+    mapfile -t list < <(pdfimages -list "$pdf" | awk 'NR > 2 { print $6, $7, $13 == $14, $13 }')
+    for k in 1 2; do
+        name=VellumTransit$k-1.jpg
+        check "page $k is $name, byte for byte" cmp -s "$MACHINE.pages/$name" "$MACHINE.img/p-00$((k - 1)).jpg"
+        check_eq "page $k: grey, one component, x ppi = y ppi = 300" "gray 1 1 300" "${list[k - 1]:-}"
+        read -r w h < <(round_box "$pdf" $k)
+        check "page $k: the circle is round (${w} x ${h} pixels)" \
+            awk -v w="$w" -v h="$h" 'BEGIN { exit !(w > 200 && (w - h) ^ 2 <= 4) }'
+    done
+    check_eq "the first page's frame" "2480 3508 gray 8" "$(jpeg_frame "$MACHINE.pages/VellumTransit1-1.jpg")"
+}
+shapes_case 28638 28702
+
 # ---- Refusals ------------------------------------------------------------------------------
 # byte N...: each N as one byte.
 byte() { for n; do printf "\\x$(printf %02x "$n")"; done; }

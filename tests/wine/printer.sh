@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The printer exe under Wine: ipptool's get-printer-attributes.test and ipp-2.0.test pass
 # against it, one instance per machine, and its jobs reach the real exe beside it, which makes
-# the PDF (Wine has no e-reader, so it waits) and whose last line each job reports.
+# the PDF (Wine has no e-reader, so it waits) and whose last line each job reports. It makes the
+# same pages as the host build, byte for byte, with libjpeg-turbo linked in (no DLL of it).
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
 # shellcheck source=tools/cups/ready.sh
 source "${VT_SOURCE:?}/tools/cups/ready.sh"
 wine_init
 : "${VT_PRINTER_EXE:?}"
-for tool in gs ipptool; do
+for tool in gs ipptool x86_64-w64-mingw32-objdump; do
     command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2 && exit 2; }
 done
 PORT=28650 URI=ipp://127.0.0.1:28650/ipp/print
@@ -53,5 +54,56 @@ check_eq "the jobs' messages" "$(printf 'Cancelled.\nKindle must be plugged in!'
 check "the exe's PDF" qpdf --check "$EXE_SPOOL/VellumTransit.pdf" >/dev/null
 check_eq "its pages" 2 "$(pdfinfo "$EXE_SPOOL/VellumTransit.pdf" | awk '/^Pages:/ { print $2 }')"
 check "nothing of the printer's own is left" test -z "$(ls "$EXE_SPOOL" | grep -v '^VellumTransit')"
+
+# libjpeg-turbo is inside the exe: it imports no DLL of a JPEG library.
+imports=$(x86_64-w64-mingw32-objdump -p "$VT_PRINTER_EXE" | awk '/DLL Name:/ { print tolower($3) }')
+check_eq "the printer's DLLs" "advapi32.dll kernel32.dll msvcrt.dll ws2_32.dll" "$(echo $imports)"
+check "libjpeg-turbo is linked in" grep -q "libjpeg-turbo version" "$VT_PRINTER_EXE"
+
+# The same pages as the host build's printer: an A4 page in grey and a Letter page in colour at
+# 300 dpi. The exe's wait behind its waiting PDF; the host printer runs without the program
+# beside it, so that its pages wait too.
+printf '%%!PS\n<< /PageSize [595 842] >> setpagedevice\n%s\n' \
+    '/Times-Roman findfont 7 scalefont setfont 72 760 moveto (Seven point text, crisp.) show
+     297 421 200 0 360 arc 6 setlinewidth stroke showpage' >"$SCRATCH/a4.ps"
+printf '%%!PS\n<< /PageSize [612 792] >> setpagedevice\n%s\n' \
+    '0.8 0.3 0.1 setrgbcolor 306 396 200 0 360 arc fill showpage' >"$SCRATCH/colour.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r300 -dcupsColorSpace=18 \
+    -dcupsBitsPerColor=8 -sOutputFile="$SCRATCH/a4.pwg" "$SCRATCH/a4.ps" 2>/dev/null
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r300 -dcupsColorSpace=19 \
+    -dcupsBitsPerColor=8 -sOutputFile="$SCRATCH/colour.pwg" "$SCRATCH/colour.ps" 2>/dev/null
+# print_both URI: the two documents, one job each; then until the jobs are done.
+print_both() {
+    local document
+    for document in a4 colour; do
+        check "$document to $1" ipptool -q -f "$SCRATCH/$document.pwg" \
+            -d filetype=image/pwg-raster "$1" /usr/share/cups/ipptool/print-job.test
+    done
+    for _ in {1..300}; do
+        [ "$(ipptool -tv "$1" "$SCRATCH/open.test" | grep -c 'job-state-message (')" = 0 ] && break
+        sleep 0.1
+    done
+}
+rm -f "$EXE_SPOOL"/VellumTransit*.jpg # the pages of earlier jobs that wait behind the PDF
+print_both "$URI"
+mapfile -t exe_pages < <(ls "$EXE_SPOOL"/VellumTransit*-1.jpg)
+host=$SCRATCH/host-printer-alone && rm -rf "$host" && mkdir -p "$host"
+cp "${VT_BIN%/*}/vellumtransit-printer" "$host/"
+CASE=host-printer MACHINE=$SCRATCH/host-printer SPOOL=$SCRATCH/host-printer/C/Windows/VellumTransit
+rm -rf "$MACHINE" && mkdir -p "$SPOOL"
+VELLUMTRANSIT_MACHINE=$MACHINE "$host/vellumtransit-printer" --port 28652 >"$MACHINE.printer" 2>&1 &
+host_pid=$!
+trap 'kill $pid $host_pid 2>/dev/null' EXIT
+check "the host build's printer answers" wait_for_printer ipp://127.0.0.1:28652/ipp/print "$host_pid"
+print_both ipp://127.0.0.1:28652/ipp/print
+kill $host_pid
+mapfile -t host_pages < <(ls "$SPOOL"/VellumTransit*-1.jpg)
+check_eq "pages of each" "2 2" "${#exe_pages[@]} ${#host_pages[@]}"
+for k in 0 1; do
+    check "page $((k + 1)): the exe's is the host build's, byte for byte" \
+        cmp -s "${exe_pages[k]:-/}" "${host_pages[k]:-}"
+done
+check_eq "the grey page" "2479 3508 gray 8" "$(jpeg_frame "${exe_pages[0]:-/dev/null}")"
+check_eq "the colour page" "2550 3300 rgb 8" "$(jpeg_frame "${exe_pages[1]:-/dev/null}")"
 kill $pid
 finish
