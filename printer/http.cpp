@@ -24,11 +24,14 @@ struct HttpServer {
 namespace {
 
 // Many requests per connection: a client keeps one open for a whole job's polling. Between
-// requests a connection may idle only a few seconds, so that idle clients do not hold the
-// worker threads; inside a request the client time limit applies.
+// requests a connection waits in the listening thread, holding no worker, for a few seconds;
+// a request's head must then be whole within 5 s of its first byte, and inside its body the
+// client time limit applies. A connection that finds every worker busy is answered 503 at
+// once; past the most that may wait, the one waiting longest is closed.
 const size_t kKeepAliveRequests = 1000;
 const int kKeepAliveSeconds = 5;
-const size_t kWorkerThreads = 32;
+const size_t kWorkerThreads = 64;
+const size_t kWaitingConnectionsMax = 512;
 // How much of a refused body is read (and dropped) before its connection is closed instead.
 const uint64_t kDroppedBytesMax = 64u << 20;
 // The printer's path, and a job's below it (job-uri).
@@ -118,6 +121,7 @@ HttpServer *OpenHttpServer(int port, int clientTimeoutSeconds,
     server.set_keep_alive_timeout(std::min(kKeepAliveSeconds, clientTimeoutSeconds));
     server.set_keep_alive_max_count(kKeepAliveRequests);
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    server.set_connection_limits(kWorkerThreads, kWaitingConnectionsMax);
     // Only a POST may have a body, which is read as it streams: the library would read any
     // other request's body whole into memory, or take it for the next request.
     server.set_pre_routing_handler(

@@ -1,9 +1,12 @@
 // The printer's HTTP/1.1 side: listens on 127.0.0.1 only, keeps connections alive between
-// requests for a few seconds, takes bodies with Content-Length or chunked, and drops a client
-// silent for the time limit inside a request. Each POST of application/ipp to the printer's
-// path (or a job's, below it) is handed to the exchange functions below as its body arrives;
-// GET /icon.png is the printer's icon and GET / its page; everything else is answered 404 or
-// 400 here, and a body that is not the printer's is never read: its connection is closed.
+// requests for a few seconds (waiting, they hold no thread), takes bodies with Content-Length
+// or chunked, and drops a client silent for the time limit inside a request. A request's head
+// is bounded (100 lines, 64 KiB: past it 431 and the connection closed) and must be whole 5 s
+// after its first byte; a client that finds every worker busy is answered 503 at once. Each POST of
+// application/ipp to the printer's path (or a job's, below it) is handed to the exchange functions
+// below as its body arrives; GET /icon.png is the printer's icon and GET / its page; everything
+// else is answered 404 or 400 here, and a body that is not the printer's is never read: its
+// connection is closed.
 #pragma once
 
 #include <cstddef>

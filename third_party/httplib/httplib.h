@@ -14,6 +14,12 @@
  * Configuration
  */
 
+// VellumTransit: the server waits on many connections at once (see Server::listen_internal),
+// which select cannot do past FD_SETSIZE.
+#ifndef CPPHTTPLIB_USE_POLL
+#define CPPHTTPLIB_USE_POLL
+#endif
+
 #ifndef CPPHTTPLIB_KEEPALIVE_TIMEOUT_SECOND
 #define CPPHTTPLIB_KEEPALIVE_TIMEOUT_SECOND 5
 #endif
@@ -69,6 +75,19 @@
 // VellumTransit: see stream_line_reader::getline.
 #ifndef CPPHTTPLIB_LINE_MAX_LENGTH
 #define CPPHTTPLIB_LINE_MAX_LENGTH 65536
+#endif
+
+// VellumTransit: a request's head (its request line and header lines) is bounded in lines and
+// bytes, and must arrive whole within a time from its first byte: see read_headers and
+// Server::process_request.
+#ifndef CPPHTTPLIB_HEADER_MAX_COUNT
+#define CPPHTTPLIB_HEADER_MAX_COUNT 100
+#endif
+#ifndef CPPHTTPLIB_HEAD_MAX_BYTES
+#define CPPHTTPLIB_HEAD_MAX_BYTES 65536
+#endif
+#ifndef CPPHTTPLIB_HEAD_TIMEOUT_SECOND
+#define CPPHTTPLIB_HEAD_TIMEOUT_SECOND 5
 #endif
 
 #ifndef CPPHTTPLIB_REDIRECT_MAX_COUNT
@@ -532,6 +551,9 @@ public:
   virtual void get_local_ip_and_port(std::string &ip, int &port) const = 0;
   virtual socket_t socket() const = 0;
 
+  // VellumTransit: reads fail once sec seconds have passed from now (0: no such time).
+  virtual void set_read_deadline(time_t sec) { (void)sec; }
+
   template <typename... Args>
   ssize_t write_format(const char *fmt, const Args &...args);
   ssize_t write(const char *ptr);
@@ -706,6 +728,10 @@ public:
 
   Server &set_payload_max_length(size_t length);
 
+  // VellumTransit: at most workers connections are served at once, and at most waiting wait
+  // for their next request; see listen_internal.
+  Server &set_connection_limits(size_t workers, size_t waiting);
+
   bool bind_to_port(const std::string &host, int port, int socket_flags = 0);
   int bind_to_any_port(const std::string &host, int socket_flags = 0);
   bool listen_after_bind();
@@ -778,6 +804,15 @@ private:
                          ContentReceiver multipart_receiver);
 
   virtual bool process_and_close_socket(socket_t sock);
+
+  // VellumTransit: see listen_internal.
+  void serve_connection(socket_t sock, size_t remaining);
+  size_t worker_count_ = CPPHTTPLIB_THREAD_POOL_COUNT;
+  size_t waiting_max_ = 1024;
+  std::atomic<size_t> busy_workers_{0};
+  std::mutex returned_mutex_;
+  std::vector<std::pair<socket_t, size_t>> returned_;
+  socket_t wake_sock_ = INVALID_SOCKET;
 
   struct MountPointEntry {
     std::string mount_point;
@@ -2489,6 +2524,7 @@ public:
   void get_remote_ip_and_port(std::string &ip, int &port) const override;
   void get_local_ip_and_port(std::string &ip, int &port) const override;
   socket_t socket() const override;
+  void set_read_deadline(time_t sec) override;
 
 private:
   socket_t sock_;
@@ -2496,6 +2532,9 @@ private:
   time_t read_timeout_usec_;
   time_t write_timeout_sec_;
   time_t write_timeout_usec_;
+  // VellumTransit: see Stream::set_read_deadline.
+  bool has_deadline_ = false;
+  std::chrono::steady_clock::time_point deadline_;
 
   std::vector<char> read_buff_;
   size_t read_buff_off_ = 0;
@@ -3392,13 +3431,25 @@ inline bool parse_header(const char *beg, const char *end, T fn) {
   return false;
 }
 
-inline bool read_headers(Stream &strm, Headers &headers) {
+// VellumTransit: too_large is set when the head passes CPPHTTPLIB_HEADER_MAX_COUNT lines or
+// CPPHTTPLIB_HEAD_MAX_BYTES bytes (head_bytes, the request line's, count towards them): the
+// lines would otherwise be held, however many came.
+inline bool read_headers(Stream &strm, Headers &headers, bool &too_large,
+                         size_t head_bytes = 0) {
   const auto bufsiz = 2048;
   char buf[bufsiz];
   stream_line_reader line_reader(strm, buf, bufsiz);
+  size_t lines = 0;
 
   for (;;) {
     if (!line_reader.getline()) { return false; }
+
+    head_bytes += line_reader.size();
+    if (++lines > CPPHTTPLIB_HEADER_MAX_COUNT ||
+        head_bytes > CPPHTTPLIB_HEAD_MAX_BYTES) {
+      too_large = true;
+      return false;
+    }
 
     // Check if the line ends with CRLF.
     auto line_terminator_len = 2;
@@ -3429,6 +3480,11 @@ inline bool read_headers(Stream &strm, Headers &headers) {
   }
 
   return true;
+}
+
+inline bool read_headers(Stream &strm, Headers &headers) {
+  auto too_large = false;
+  return read_headers(strm, headers, too_large);
 }
 
 inline bool read_content_with_length(Stream &strm, uint64_t len,
@@ -4808,7 +4864,24 @@ inline SocketStream::SocketStream(socket_t sock, time_t read_timeout_sec,
 inline SocketStream::~SocketStream() {}
 
 inline bool SocketStream::is_readable() const {
+  // VellumTransit: the wait ends at the deadline, however the bytes trickle in before it.
+  if (has_deadline_) {
+    using namespace std::chrono;
+    auto left = duration_cast<microseconds>(deadline_ - steady_clock::now()).count();
+    auto timeout = static_cast<long long>(read_timeout_sec_) * 1000000 +
+                   static_cast<long long>(read_timeout_usec_);
+    if (left <= 0) { return false; }
+    if (left < timeout) {
+      return select_read(sock_, static_cast<time_t>(left / 1000000),
+                         static_cast<time_t>(left % 1000000)) > 0;
+    }
+  }
   return select_read(sock_, read_timeout_sec_, read_timeout_usec_) > 0;
+}
+
+inline void SocketStream::set_read_deadline(time_t sec) {
+  has_deadline_ = sec > 0;
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(sec);
 }
 
 inline bool SocketStream::is_writable() const {
@@ -5117,6 +5190,12 @@ inline Server &Server::set_write_timeout(time_t sec, time_t usec) {
 inline Server &Server::set_idle_interval(time_t sec, time_t usec) {
   idle_interval_sec_ = sec;
   idle_interval_usec_ = usec;
+  return *this;
+}
+
+inline Server &Server::set_connection_limits(size_t workers, size_t waiting) {
+  worker_count_ = workers;
+  waiting_max_ = waiting;
   return *this;
 }
 
@@ -5530,26 +5609,187 @@ inline int Server::bind_internal(const std::string &host, int port,
   }
 }
 
+// VellumTransit: connections wait for their next request here, in the listening thread, not
+// each in a worker of its own: an idle connection holds no thread. A connection goes to a
+// worker once a request begins on it and comes back after the answer (the workers wake this
+// thread through a datagram socket on the loopback). A connection that finds every worker busy
+// is answered 503 and closed at once rather than queued behind them; past waiting_max_, the
+// connection waiting longest is closed; one idle past the keep-alive time is closed. (Plain
+// connections only: the TLS server, never built here, would need its own turn.)
+namespace detail {
+
+inline void refuse_connection(socket_t sock) {
+  static const char busy[] = "HTTP/1.1 503 Service Unavailable\r\n"
+                             "Connection: close\r\nContent-Length: 0\r\n"
+                             "Retry-After: 1\r\n\r\n";
+  send_socket(sock, busy, sizeof(busy) - 1, CPPHTTPLIB_SEND_FLAGS);
+  shutdown_socket(sock);
+  close_socket(sock);
+}
+
+// A datagram socket connected to itself; INVALID_SOCKET when there is none (the listening
+// thread then looks every 20 ms).
+inline socket_t open_wake_socket() {
+  auto sock = socket(AF_INET, SOCK_DGRAM, 0);
+  if (sock == INVALID_SOCKET) { return sock; }
+  sockaddr_in addr;
+  memset(&addr, 0, sizeof(addr));
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  if (bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 ||
+      getsockname(sock, reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
+      connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+    close_socket(sock);
+    return INVALID_SOCKET;
+  }
+  return sock;
+}
+
+inline void set_socket_timeouts(socket_t sock, time_t read_sec, time_t read_usec,
+                                time_t write_sec, time_t write_usec) {
+#ifdef _WIN32
+  auto read_timeout = static_cast<uint32_t>(read_sec * 1000 + read_usec / 1000);
+  auto write_timeout =
+      static_cast<uint32_t>(write_sec * 1000 + write_usec / 1000);
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, (char *)&read_timeout,
+             sizeof(read_timeout));
+  setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, (char *)&write_timeout,
+             sizeof(write_timeout));
+#else
+  timeval tv;
+  tv.tv_sec = static_cast<long>(read_sec);
+  tv.tv_usec = static_cast<decltype(tv.tv_usec)>(read_usec);
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, (char *)&tv, sizeof(tv));
+  tv.tv_sec = static_cast<long>(write_sec);
+  tv.tv_usec = static_cast<decltype(tv.tv_usec)>(write_usec);
+  setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, (char *)&tv, sizeof(tv));
+#endif
+}
+
+} // namespace detail
+
+// VellumTransit: a worker's turn on a connection: its requests while they come at once, then
+// the connection goes back to wait, or is closed.
+inline void Server::serve_connection(socket_t sock, size_t remaining) {
+  auto keep = true;
+  while (keep && remaining > 0 && svr_sock_ != INVALID_SOCKET) {
+    auto connection_closed = false;
+    detail::SocketStream strm(sock, read_timeout_sec_, read_timeout_usec_,
+                              write_timeout_sec_, write_timeout_usec_);
+    keep = process_request(strm, remaining == 1, connection_closed, nullptr) &&
+           !connection_closed;
+    remaining--;
+    if (detail::select_read(sock, 0, 0) <= 0) { break; }
+  }
+  if (keep && remaining > 0 && svr_sock_ != INVALID_SOCKET) {
+    {
+      std::lock_guard<std::mutex> guard(returned_mutex_);
+      returned_.emplace_back(sock, remaining);
+    }
+    if (wake_sock_ != INVALID_SOCKET) {
+      detail::send_socket(wake_sock_, "", 1, 0);
+    }
+  } else {
+    detail::shutdown_socket(sock);
+    detail::close_socket(sock);
+  }
+  busy_workers_--;
+}
+
 inline bool Server::listen_internal() {
   auto ret = true;
   is_running_ = true;
 
   {
     std::unique_ptr<TaskQueue> task_queue(new_task_queue());
+    wake_sock_ = detail::open_wake_socket();
+
+    struct Waiting {
+      socket_t sock;
+      size_t remaining;
+      std::chrono::steady_clock::time_point since;
+    };
+    std::vector<Waiting> waiting;
+    std::vector<struct pollfd> fds;
+    auto close_waiting = [&](size_t k) {
+      detail::shutdown_socket(waiting[k].sock);
+      detail::close_socket(waiting[k].sock);
+      waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(k));
+    };
 
     while (svr_sock_ != INVALID_SOCKET) {
-#ifndef _WIN32
-      if (idle_interval_sec_ > 0 || idle_interval_usec_ > 0) {
-#endif
-        auto val = detail::select_read(svr_sock_, idle_interval_sec_,
-                                       idle_interval_usec_);
-        if (val == 0) { // Timeout
-          task_queue->on_idle();
+      auto now = std::chrono::steady_clock::now();
+      {
+        std::lock_guard<std::mutex> guard(returned_mutex_);
+        for (const auto &back : returned_) {
+          waiting.push_back({back.first, back.second, now});
+        }
+        returned_.clear();
+      }
+      for (size_t k = waiting.size(); k-- > 0;) {
+        if (now - waiting[k].since >
+            std::chrono::seconds(keep_alive_timeout_sec_)) {
+          close_waiting(k);
+        }
+      }
+
+      fds.clear();
+      fds.push_back({svr_sock_, POLLIN, 0});
+      if (wake_sock_ != INVALID_SOCKET) { fds.push_back({wake_sock_, POLLIN, 0}); }
+      const size_t base = fds.size();
+      for (const auto &w : waiting) {
+        fds.push_back({w.sock, POLLIN, 0});
+      }
+      auto timeout = wake_sock_ != INVALID_SOCKET ? 100 : 20;
+      auto val = detail::handle_EINTR([&]() {
+        return poll(fds.data(), static_cast<decltype(fds.size())>(fds.size()),
+                    timeout);
+      });
+      if (val < 0) {
+        if (svr_sock_ != INVALID_SOCKET) {
+          detail::close_socket(svr_sock_);
+          ret = false;
+        }
+        break;
+      }
+      if (val == 0) {
+        task_queue->on_idle();
+        continue;
+      }
+
+      if (base > 1 && (fds[1].revents & POLLIN)) {
+        char drain[64];
+        while (detail::select_read(wake_sock_, 0, 0) > 0 &&
+               detail::read_socket(wake_sock_, drain, sizeof(drain), 0) > 0) {}
+      }
+
+      // A request begins (or the peer went away): to a worker, or refused.
+      for (size_t k = waiting.size(); k-- > 0;) {
+        if (!fds[base + k].revents) { continue; }
+        if (!(fds[base + k].revents & POLLIN)) {
+          close_waiting(k);
           continue;
         }
-#ifndef _WIN32
-      }
+        auto sock = waiting[k].sock;
+        auto remaining = waiting[k].remaining;
+        waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(k));
+        if (busy_workers_ >= worker_count_) {
+          detail::refuse_connection(sock);
+          continue;
+        }
+        busy_workers_++;
+#if __cplusplus > 201703L
+        task_queue->enqueue(
+            [=, this]() { serve_connection(sock, remaining); });
+#else
+        task_queue->enqueue([=]() { serve_connection(sock, remaining); });
 #endif
+      }
+
+      if (!(fds[0].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL))) {
+        continue;
+      }
       socket_t sock = accept(svr_sock_, nullptr, nullptr);
 
       if (sock == INVALID_SOCKET) {
@@ -5570,42 +5810,27 @@ inline bool Server::listen_internal() {
         break;
       }
 
-      {
-#ifdef _WIN32
-        auto timeout = static_cast<uint32_t>(read_timeout_sec_ * 1000 +
-                                             read_timeout_usec_ / 1000);
-        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, (char *)&timeout,
-                   sizeof(timeout));
-#else
-        timeval tv;
-        tv.tv_sec = static_cast<long>(read_timeout_sec_);
-        tv.tv_usec = static_cast<decltype(tv.tv_usec)>(read_timeout_usec_);
-        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, (char *)&tv, sizeof(tv));
-#endif
-      }
-      {
-
-#ifdef _WIN32
-        auto timeout = static_cast<uint32_t>(write_timeout_sec_ * 1000 +
-                                             write_timeout_usec_ / 1000);
-        setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, (char *)&timeout,
-                   sizeof(timeout));
-#else
-        timeval tv;
-        tv.tv_sec = static_cast<long>(write_timeout_sec_);
-        tv.tv_usec = static_cast<decltype(tv.tv_usec)>(write_timeout_usec_);
-        setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, (char *)&tv, sizeof(tv));
-#endif
-      }
-
-#if __cplusplus > 201703L
-      task_queue->enqueue([=, this]() { process_and_close_socket(sock); });
-#else
-      task_queue->enqueue([=]() { process_and_close_socket(sock); });
-#endif
+      detail::set_socket_timeouts(sock, read_timeout_sec_, read_timeout_usec_,
+                                  write_timeout_sec_, write_timeout_usec_);
+      if (waiting.size() >= waiting_max_) { close_waiting(0); }
+      waiting.push_back(
+          {sock, keep_alive_max_count_, std::chrono::steady_clock::now()});
     }
 
     task_queue->shutdown();
+
+    for (size_t k = waiting.size(); k-- > 0;) {
+      close_waiting(k);
+    }
+    for (const auto &back : returned_) {
+      detail::shutdown_socket(back.first);
+      detail::close_socket(back.first);
+    }
+    returned_.clear();
+    if (wake_sock_ != INVALID_SOCKET) {
+      detail::close_socket(wake_sock_);
+      wake_sock_ = INVALID_SOCKET;
+    }
   }
 
   is_running_ = false;
@@ -5836,6 +6061,10 @@ Server::process_request(Stream &strm, bool close_connection,
 
   detail::stream_line_reader line_reader(strm, buf.data(), buf.size());
 
+  // VellumTransit: the head must be whole within its time from its first byte, or the
+  // connection is dropped (it would hold a worker as long as its bytes kept trickling in).
+  strm.set_read_deadline(CPPHTTPLIB_HEAD_TIMEOUT_SECOND);
+
   // Connection has been closed on client
   if (!line_reader.getline()) { return false; }
 
@@ -5873,11 +6102,16 @@ Server::process_request(Stream &strm, bool close_connection,
   }
 
   // Request line and headers
+  // VellumTransit: a head too large (431), cut short or late (400) ends the connection: what
+  // follows it on the connection is no request.
+  auto too_large = false;
   if (!parse_request_line(line_reader.ptr(), req) ||
-      !detail::read_headers(strm, req.headers)) {
-    res.status = 400;
-    return write_response(strm, close_connection, req, res);
+      !detail::read_headers(strm, req.headers, too_large, line_reader.size())) {
+    res.status = too_large ? 431 : 400;
+    connection_closed = true;
+    return write_response(strm, true, req, res);
   }
+  strm.set_read_deadline(0);
 
   if (req.get_header_value("Connection") == "close") {
     connection_closed = true;
