@@ -10,6 +10,8 @@
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #endif
+// Clients that connect in a burst are queued by the system, not dropped.
+#define CPPHTTPLIB_LISTEN_BACKLOG 128
 #include "httplib/httplib.h"
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop

@@ -58,6 +58,78 @@ int KeepPage(DocumentIntake *intake, const std::string &jpeg) {
     return 1;
 }
 
+// A JPEG document's next bytes: held until there are kJpegHeldBytes of them, then written to
+// its page file, kJpegHeldBytes at a time.
+int KeepJpegBytes(DocumentIntake *intake, const unsigned char *bytes, size_t count) {
+    intake->jpeg.append((const char *)bytes, count);
+    if (intake->jpeg.size() < kJpegHeldBytes)
+        return 1;
+    if (intake->jpegPage.file == INVALID_HANDLE_VALUE) {
+        intake->jpegHead = intake->jpeg.substr(0, kJpegHeldBytes);
+        std::string name;
+        {
+            std::lock_guard<std::mutex> guard(intake->printer->lock);
+            name = WaitingPageName(intake->printer->spoolFolder, intake->job->id,
+                                   (int)intake->job->pageFiles.size() + 1);
+        }
+        DWORD error = OpenWaitingPage(&intake->jpegPage, name);
+        if (error != ERROR_SUCCESS)
+            return Refuse(intake, IPP_INTERNAL_ERROR,
+                          "A page could not be written (error " + std::to_string(error) + ").");
+    }
+    DWORD error = AppendWaitingPage(&intake->jpegPage, intake->jpeg);
+    intake->jpeg.clear();
+    if (error != ERROR_SUCCESS)
+        return Refuse(intake, IPP_INTERNAL_ERROR,
+                      "A page could not be written (error " + std::to_string(error) + ").");
+    return 1;
+}
+
+// The whole JPEG document has come: its page is kept (written now when it was held, closed
+// when it has its file) if the program can make a page of it. Its page file is deleted
+// otherwise.
+void KeepJpegDocument(DocumentIntake *intake) {
+    bool filed = intake->jpegPage.file != INVALID_HANDLE_VALUE;
+    DWORD error = filed && !intake->jpeg.empty()
+                      ? AppendWaitingPage(&intake->jpegPage, intake->jpeg)
+                      : ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) {
+        Refuse(intake, IPP_INTERNAL_ERROR,
+               "A page could not be written (error " + std::to_string(error) + ").");
+        return;
+    }
+    // A JPEG that the program takes is a page as it is; it takes no other kind.
+    const std::string &head = filed ? intake->jpegHead : intake->jpeg;
+    uint16_t width, height;
+    int sized = GetJfifImageSize((const unsigned char *)head.data(), (uint32_t)head.size(),
+                                 &width, &height, nullptr);
+    std::string whole;
+    if (!sized && filed && ReadWaitingPage(intake->jpegPage.path, intake->bytes, &whole))
+        sized = GetJfifImageSize((const unsigned char *)whole.data(), (uint32_t)whole.size(),
+                                 &width, &height, nullptr);
+    if (!sized) {
+        CloseWaitingPage(&intake->jpegPage, false);
+        Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR, "Refused: not a JPEG a page can be made of.");
+        return;
+    }
+    LogJpegPage(intake->log, width, height);
+    if (!filed) {
+        KeepPage(intake, intake->jpeg);
+        return;
+    }
+    std::string name = intake->jpegPage.path;
+    error = CloseWaitingPage(&intake->jpegPage, true);
+    if (error != ERROR_SUCCESS) {
+        Refuse(intake, IPP_INTERNAL_ERROR,
+               "A page could not be written (error " + std::to_string(error) + ").");
+        return;
+    }
+    // A job cancelled meanwhile takes it with its other pages (FinishIntake deletes them).
+    std::lock_guard<std::mutex> guard(intake->printer->lock);
+    intake->job->pageFiles.push_back(name);
+    intake->job->lastActivity = std::chrono::steady_clock::now();
+}
+
 // The raster decoder's sink: each page becomes a JPEG under its waiting name.
 int KeepRasterPage(void *context, const RasterPage &page) {
     DocumentIntake *intake = static_cast<DocumentIntake *>(context);
@@ -85,10 +157,9 @@ int TakeDocumentBytes(DocumentIntake *intake, const unsigned char *bytes, size_t
             return Refuse(intake, IPP_JOB_CANCELED, "The job was cancelled.");
     }
     if (!intake->raster) {
-        if (intake->jpeg.size() + count > kMaxJpegBytes)
+        if (intake->bytes > kMaxJpegBytes)
             return Refuse(intake, IPP_TOO_LARGE, "The JPEG document is larger than 64 MiB.");
-        intake->jpeg.append((const char *)bytes, count);
-        return 1;
+        return KeepJpegBytes(intake, bytes, count);
     }
     RasterResult result = FeedRaster(&intake->decoder, bytes, count);
     if (result == RASTER_OK)
@@ -307,17 +378,10 @@ uint16_t FinishIntake(DocumentIntake *intake, bool whole, std::string *text) {
             Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR,
                    std::string("Refused: ") + RasterResultText(result) + ".");
     }
-    if (intake->refusal == IPP_OK && intake->bytes > 0 && !intake->raster) {
-        // A JPEG that the program takes is a page as it is; it takes no other kind.
-        uint16_t width, height;
-        if (!GetJfifImageSize((const unsigned char *)intake->jpeg.data(),
-                              (uint32_t)intake->jpeg.size(), &width, &height, nullptr)) {
-            Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR, "Refused: not a JPEG a page can be made of.");
-        } else {
-            LogJpegPage(intake->log, width, height);
-            KeepPage(intake, intake->jpeg);
-        }
-    }
+    if (intake->refusal == IPP_OK && intake->bytes > 0 && !intake->raster)
+        KeepJpegDocument(intake);
+    // A JPEG refused or cut off part-way leaves no page file.
+    CloseWaitingPage(&intake->jpegPage, false);
     LogDocument(intake->log, intake->received, intake->compressed, intake->bytes,
                 intake->raster ? intake->decoder.pages : intake->bytes > 0);
     std::vector<std::string> toDelete;

@@ -12,11 +12,16 @@
 #include "printer/ipp.h"
 #include "printer/printer.h"
 #include "printer/raster.h"
+#include "printer/spool.h"
 
 // The largest document a job takes (as decompressed, and as received), and the largest JPEG
-// document (which is kept in memory).
+// document. A JPEG is held in memory up to kJpegHeldBytes; a larger one goes to its page file
+// as it comes, that much at a time, so that documents in flight hold little memory however
+// large they are (its frame header is looked for in its first kJpegHeldBytes, and only when
+// it is not there is the file read back).
 const unsigned long long kMaxDocumentBytes = 4ull << 30;
 const size_t kMaxJpegBytes = 64u << 20;
+const size_t kJpegHeldBytes = 1u << 20;
 
 // One document coming in for a job (Print-Job or Send-Document).
 struct DocumentIntake {
@@ -29,7 +34,9 @@ struct DocumentIntake {
     bool compressed = false; // gzip or deflate: inflated before anything else
     Inflater inflater;
     RasterDecoder decoder;
-    std::string jpeg;
+    std::string jpeg;              // a JPEG's bytes not yet in its page file
+    std::string jpegHead;          // its first kJpegHeldBytes, once it has a page file
+    WaitingPageWriter jpegPage;    // its page file, once it has more than kJpegHeldBytes
     uint64_t received = 0; // the bytes as they came
     uint64_t bytes = 0;    // the document's bytes, inflated
     uint64_t maxBytes = kMaxDocumentBytes;

@@ -82,6 +82,58 @@ DWORD WriteWaitingPage(const std::string &path, const std::string &jpeg) {
     return WriteFileAnew(path.c_str(), jpeg.data(), jpeg.size());
 }
 
+DWORD OpenWaitingPage(WaitingPageWriter *page, const std::string &path) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    HANDLE file = CreateFileAnew(path.c_str(), 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+    page->path = path;
+    page->file = file;
+    return ERROR_SUCCESS;
+}
+
+DWORD AppendWaitingPage(WaitingPageWriter *page, const std::string &bytes) {
+    DWORD error = ERROR_SUCCESS;
+    {
+        std::lock_guard<std::mutex> guard(PlatformLock());
+        DWORD written = 0;
+        if (!WriteFile(page->file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) ||
+            written != bytes.size())
+            error = GetLastError() ? GetLastError() : ERROR_DISK_FULL;
+    }
+    if (error != ERROR_SUCCESS)
+        CloseWaitingPage(page, false);
+    return error;
+}
+
+DWORD CloseWaitingPage(WaitingPageWriter *page, bool keep) {
+    if (page->file == INVALID_HANDLE_VALUE)
+        return ERROR_SUCCESS;
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    DWORD error = ERROR_SUCCESS;
+    // A page kept is flushed, as WriteWaitingPage's are, before it can be renamed into the spool.
+    if (keep && !FlushFileBuffers(page->file))
+        error = GetLastError() ? GetLastError() : ERROR_DISK_FULL;
+    if (!CloseHandle(page->file) && error == ERROR_SUCCESS)
+        error = GetLastError() ? GetLastError() : ERROR_DISK_FULL;
+    page->file = INVALID_HANDLE_VALUE;
+    if (!keep || error != ERROR_SUCCESS)
+        DeleteFileA(page->path.c_str());
+    return error;
+}
+
+int ReadWaitingPage(const std::string &path, size_t max, std::string *bytes) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file)
+        return 0;
+    bytes->assign(max, '\0');
+    size_t got = fread(&(*bytes)[0], 1, max, file);
+    bytes->resize(got);
+    fclose(file);
+    return 1;
+}
+
 void DeletePages(const std::vector<std::string> &paths) {
     // The lock is taken for each file: a delete refused for a moment is retried for up to a
     // second, and other platform calls may come between two files.

@@ -33,6 +33,25 @@ std::string WaitingPageName(const std::string &folder, int jobId, int page);
 // Writes one page under its waiting name, a new file; returns ERROR_SUCCESS or the error.
 DWORD WriteWaitingPage(const std::string &path, const std::string &jpeg);
 
+// A page written piece by piece, as its document arrives, under its waiting name.
+struct WaitingPageWriter {
+    std::string path;
+    HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+// Creates the page, a new file; returns ERROR_SUCCESS or the error.
+DWORD OpenWaitingPage(WaitingPageWriter *page, const std::string &path);
+
+// Appends bytes to an open page; on an error the page is closed and deleted.
+DWORD AppendWaitingPage(WaitingPageWriter *page, const std::string &bytes);
+
+// Closes an open page, deleting it unless keep is set; returns ERROR_SUCCESS or the error (the
+// page is deleted then). Nothing for a page that is not open.
+DWORD CloseWaitingPage(WaitingPageWriter *page, bool keep);
+
+// Reads the first max bytes (or fewer) of a waiting page into bytes; non-zero on success.
+int ReadWaitingPage(const std::string &path, size_t max, std::string *bytes);
+
 // Deletes each file, as far as it can, retrying a delete refused for a moment.
 void DeletePages(const std::vector<std::string> &paths);
 

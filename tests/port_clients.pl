@@ -1,0 +1,137 @@
+#!/usr/bin/perl
+# Clients that crowd the printer's port, for tests/whole/printer_port.sh.
+#
+#   perl port_clients.pl crowd PORT IDLE SLOW SECONDS REQUEST
+#       keeps IDLE connections open that send nothing and SLOW ones that send a request head a
+#       byte every 2 s (each opened again when the printer closes it); meanwhile, every 0.5 s
+#       for SECONDS, posts the IPP request in the file REQUEST on a connection of its own and
+#       times its answer. Prints "asked N answered A slowest S refused R reopened O" (S in
+#       seconds; an answer is an HTTP 200 whose IPP status is successful-ok).
+#   perl port_clients.pl flood PORT LINES LINE_BYTES
+#       sends a request head of LINES header lines of LINE_BYTES bytes each, reading the whole
+#       time, until the head is sent or the printer ends the connection. Prints "sent B status
+#       S" (S the answer's HTTP status, or "none").
+use strict;
+use warnings;
+use IO::Select;
+use IO::Socket::INET;
+use Time::HiRes qw(time sleep);
+
+my ($mode, $port) = (shift // '', shift // 0);
+sub connect_port {
+    IO::Socket::INET->new(PeerAddr => '127.0.0.1', PeerPort => $port, Proto => 'tcp')
+}
+
+$SIG{PIPE} = 'IGNORE';
+
+if ($mode eq 'flood') {
+    my ($lines, $bytes) = @ARGV;
+    my $s = connect_port() or die "no connection: $!\n";
+    $s->blocking(0);
+    my $line = 'X-' . ('a' x ($bytes - 7)) . ": b\r\n";
+    my ($pending, $sent, $left, $ended, $answer) = ("POST /ipp/print HTTP/1.1\r\nHost: x\r\n", 0, $lines, 0, '');
+    my $until = time + 60;
+    while (time < $until) {
+        if (length $pending < 65536 && !$ended) {
+            my $k = $left < 64 ? $left : 64;
+            $pending .= $line x $k;
+            $left -= $k;
+            ($pending, $ended) = ("$pending\r\n", 1) if $left == 0;
+        }
+        my ($r, $w) = IO::Select->select(IO::Select->new($s),
+            length $pending ? IO::Select->new($s) : undef, undef, 1);
+        if ($r && @$r) {
+            my $n = sysread($s, my $got, 65536);
+            last if !$n; # closed, or reset
+            $answer .= $got;
+        }
+        if ($w && @$w) {
+            my $n = syswrite($s, $pending);
+            last if !defined $n && !$!{EAGAIN};
+            substr($pending, 0, $n // 0) = '';
+            $sent += $n // 0;
+        }
+    }
+    my ($status) = $answer =~ m{^HTTP/1\.1 (\d+)};
+    print "sent $sent status ", $status // 'none', "\n";
+    exit 0;
+}
+
+die "usage: port_clients.pl crowd|flood PORT ...\n" unless $mode eq 'crowd';
+my ($idle, $slow, $seconds, $file) = @ARGV;
+open my $in, '<:raw', $file or die "$file: $!\n";
+my $body = do { local $/; <$in> };
+my $request = "POST /ipp/print HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/ipp\r\n"
+    . 'Content-Length: ' . length($body) . "\r\n\r\n$body";
+my $head = "POST /ipp/print HTTP/1.1\r\nHost: x\r\n" . ("X-Slow: " . 'y' x 40 . "\r\n") x 20;
+
+# Each crowding connection: [socket, slow, bytes sent].
+my (@crowd, $reopened);
+my $select = IO::Select->new;
+sub open_one {
+    my $slow = shift;
+    my $s = connect_port() or die "no connection: $!\n";
+    push @crowd, [$s, $slow, 0];
+    $select->add($s);
+}
+open_one(0) for 1 .. $idle;
+open_one(1) for 1 .. $slow;
+$reopened = 0;
+
+# ask: one request on a connection of its own; returns its time, or -1 when refused (503) or
+# not answered within 5 s.
+sub ask {
+    my $start = time;
+    my $s = connect_port() or return -1;
+    print $s $request;
+    $s->blocking(0);
+    my $answer = '';
+    while (time - $start < 5) {
+        my @r = IO::Select->new($s)->can_read(0.05);
+        next unless @r;
+        my $n = sysread($s, my $got, 65536);
+        last if !$n;
+        $answer .= $got;
+        if ($answer =~ /\r\n\r\n/) {
+            my ($length) = $answer =~ /\r\nContent-Length: (\d+)/i;
+            last if defined $length && length($answer) >= $-[0] + 4 + $length;
+        }
+    }
+    close $s;
+    my $elapsed = time - $start;
+    return -2 if $answer =~ m{^HTTP/1\.1 503};
+    return -1 unless $answer =~ m{^HTTP/1\.1 200} && $answer =~ /\r\n\r\n..\x00\x00/s;
+    return $elapsed;
+}
+
+my ($asked, $answered, $refused, $slowest) = (0, 0, 0, 0);
+my $end = time + $seconds;
+my ($next_byte, $next_ask) = (time, time + 0.5);
+while (time < $end) {
+    if (time >= $next_byte) {
+        for my $c (grep { $_->[1] } @crowd) {
+            next if $c->[2] >= length $head;
+            syswrite($c->[0], substr($head, $c->[2], 1)) and $c->[2]++;
+        }
+        $next_byte += 2;
+    }
+    if (time >= $next_ask) {
+        my $t = ask();
+        ++$asked;
+        if ($t >= 0) { ++$answered; $slowest = $t if $t > $slowest } elsif ($t == -2) { ++$refused }
+        $next_ask = time + 0.5;
+    }
+    # A connection the printer closed is opened again.
+    for my $s ($select->can_read(0.05)) {
+        my $n = sysread($s, my $got, 4096);
+        next if $n;
+        my ($c) = grep { $_->[0] == $s } @crowd;
+        @crowd = grep { $_->[0] != $s } @crowd;
+        $select->remove($s);
+        close $s;
+        open_one($c->[1]);
+        ++$reopened;
+    }
+}
+printf "asked %d answered %d slowest %.3f refused %d reopened %d\n", $asked, $answered,
+    $slowest, $refused, $reopened;

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The printer's port under a crowd (host build, on machine folders), each figure printed and
+# held to its goal: request heads past 100 lines or 64 KiB are refused (431) and a flood of
+# header lines is cut short without the printer keeping its memory; eight 60 MB documents at
+# once keep it under 200 MB; with 300 idle connections and 40 sending a byte every 2 s open,
+# Get-Printer-Attributes is answered within 1 s, and past its workers a client is refused at
+# once rather than kept waiting. Environment as tests/lib.sh, and VT_PRINTER.
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/../lib.sh"
+# shellcheck source=tools/cups/ready.sh
+source "${VT_SOURCE:?}/tools/cups/ready.sh"
+init curl ipptool perl
+: "${VT_PRINTER:?}"
+PORT=28670 PRINTER_PID=""
+URI=ipp://127.0.0.1:$PORT/ipp/print
+CLIENTS=$VT_SOURCE/tests/port_clients.pl
+
+start_printer() {
+    mkdir -p "$MACHINE/E/documents"
+    printf '[drive E]\ntype = removable\nvendor = Kindle\nbus_type = 7\nremovable_media = 1\n' \
+        >"$MACHINE/machine.ini"
+    VELLUMTRANSIT_MACHINE=$MACHINE "$VT_PRINTER" --port "$PORT" >"$MACHINE.printer" 2>&1 &
+    PRINTER_PID=$!
+    wait_for_printer "$URI" "$PRINTER_PID" || fail "the printer did not start: $(cat "$MACHINE.printer")"
+}
+stop_printer() {
+    [ -z "$PRINTER_PID" ] || kill "$PRINTER_PID" 2>/dev/null
+    [ -z "$PRINTER_PID" ] || wait "$PRINTER_PID" 2>/dev/null
+    PRINTER_PID=""
+}
+trap stop_printer EXIT
+# status FIELD: a field of the printer's /proc status (VmRSS, VmHWM in KB; Threads).
+status() { awk -v f="$1:" '$1 == f { print $2 }' "/proc/$PRINTER_PID/status"; }
+figure() { echo "figure: $*"; }
+printf '{\nOPERATION Get-Jobs\nGROUP operation-attributes-tag\n%s\n%s\n%s\n%s\n%s\n}\n' \
+    'ATTR charset attributes-charset utf-8' 'ATTR naturalLanguage attributes-natural-language en' \
+    'ATTR uri printer-uri $uri' 'ATTR keyword which-jobs all' \
+    'ATTR keyword requested-attributes job-state' >"$SCRATCH/jobs.test"
+# job_states: "COUNT STATE" of the printer's jobs.
+job_states() {
+    ipptool -tv "$URI" "$SCRATCH/jobs.test" | awk -F' = ' '/job-state \(enum\)/ { print $2 }' |
+        sort | uniq -c | xargs
+}
+
+# ---- Request heads -------------------------------------------------------------------------
+new_machine heads
+start_printer
+for entry in "200 60 200 header lines" "20 4000 80 KB in 20 header lines"; do
+    read -r lines bytes what <<<"$entry"
+    answer=$(perl "$CLIENTS" flood "$PORT" "$lines" "$bytes")
+    check_eq "$what: refused" 431 "${answer##* }"
+done
+# F3's flood: 195 MiB of header lines of 100 bytes, four connections at once.
+before=$(status VmRSS)
+pids=()
+for k in 1 2 3 4; do perl "$CLIENTS" flood "$PORT" 2044723 100 >"$MACHINE.flood$k" & pids+=($!); done
+wait "${pids[@]}"
+sent=$(awk '{ s += $2 } END { print s }' "$MACHINE".flood?)
+figure "4 floods of 195 MiB of header lines: $((sent / 1024)) KiB sent in all before the" \
+    "printer closed them; its memory $before KB before, $(status VmRSS) KB after, peak $(status VmHWM) KB"
+check "the floods are cut short" test "$sent" -lt $((4 * 16 << 20))
+check "no memory kept after the floods" test "$(status VmRSS)" -lt $((before + 16384))
+check "and little taken during them" test "$(status VmHWM)" -lt $((before + 65536))
+check "the printer answers after the floods" printer_answers "$URI"
+stop_printer
+
+# ---- Eight 60 MB documents at once -----------------------------------------------------------
+new_machine documents
+start_printer
+# A JPEG of noise (it does not compress), 3800 x 3800 without subsampling: about 59 MB.
+{ printf 'P6\n3800 3800\n255\n' && head -c $((3800 * 3800 * 3)) /dev/urandom; } |
+    cjpeg -quality 100 -sample 1x1 >"$SCRATCH/big.jpg"
+size=$(stat -c %s "$SCRATCH/big.jpg")
+check "the JPEG is between 55 MB and 64 MiB ($size bytes)" \
+    test "$size" -gt 55000000 -a "$size" -le $((64 << 20))
+{ perl "$VT_SOURCE/tests/ipp.pl" request 2.0 02 "$URI" op:49:document-format=image/jpeg &&
+    cat "$SCRATCH/big.jpg"; } >"$SCRATCH/big.ipp"
+before=$(status VmHWM)
+pids=()
+for k in 1 2 3 4 5 6 7 8; do
+    curl -s --max-time 120 -X POST -T "$SCRATCH/big.ipp" -H 'Content-Type: application/ipp' \
+        "http://127.0.0.1:$PORT/ipp/print" -o "$MACHINE.answer$k" &
+    pids+=($!)
+done
+wait "${pids[@]}"
+answers=$(for k in 1 2 3 4 5 6 7 8; do od -An -tx1 -j2 -N2 "$MACHINE.answer$k" | tr -d ' \n'; echo; done | sort | uniq -c | xargs)
+figure "8 JPEG documents of $size bytes at once: the printer's peak memory $(status VmHWM) KB" \
+    "($before KB before them)"
+check_eq "each is taken" "8 0000" "$answers"
+check "the peak stays under 200 MB" test "$(status VmHWM)" -lt 204800
+# The jobs are printed one after the other.
+check "the eight jobs end" wait_until 180 "the eight jobs" eval '[ "$(job_states)" = "8 completed" ]'
+check_eq "and each page was written whole" 8 "$(awk -v size="$size" '
+    $1 == "WriteFile" && $2 ~ /PrinterJob/ { written[$2] += $3 }
+    END { for (page in written) whole += written[page] == size; print whole + 0 }' "$MACHINE/events.log")"
+stop_printer
+
+# ---- A crowd on the port -----------------------------------------------------------------
+new_machine crowd
+start_printer
+perl "$VT_SOURCE/tests/ipp.pl" request 2.0 0b "$URI" >"$SCRATCH/gpa.ipp"
+read -r _ asked _ answered _ slowest _ refused _ reopened < <(perl "$CLIENTS" crowd "$PORT" 300 40 12 "$SCRATCH/gpa.ipp")
+figure "Get-Printer-Attributes with 300 idle and 40 slow connections open: $answered of $asked" \
+    "answered, the slowest in $slowest s ($refused refused; the printer closed $reopened" \
+    "crowding connections, each opened again); its threads $(status Threads)"
+check_eq "every request answered" "$asked" "$answered"
+check "each within 1 s" perl -e "exit !($slowest < 1)"
+check "its threads bounded" test "$(status Threads)" -le 80
+# More slow clients than workers: a request is answered or refused at once, never kept waiting.
+read -r _ asked _ answered _ slowest _ refused _ < <(perl "$CLIENTS" crowd "$PORT" 0 100 8 "$SCRATCH/gpa.ipp")
+figure "with 100 slow connections open: of $asked requests $answered answered (the slowest in" \
+    "$slowest s) and $refused refused at once"
+check_eq "each answered or refused" "$asked" "$((answered + refused))"
+check "an answer within 1 s" perl -e "exit !($slowest < 1)"
+check "the printer answers once the crowd has gone" wait_until 10 "the printer" printer_answers "$URI"
+stop_printer
+finish
