@@ -101,8 +101,8 @@ void KeepJpegDocument(DocumentIntake *intake) {
     // A JPEG that the program takes is a page as it is; it takes no other kind.
     const std::string &head = filed ? intake->jpegHead : intake->jpeg;
     uint16_t width, height;
-    int sized = GetJfifImageSize((const unsigned char *)head.data(), (uint32_t)head.size(),
-                                 &width, &height, nullptr);
+    int sized = GetJfifImageSize((const unsigned char *)head.data(), (uint32_t)head.size(), &width,
+                                 &height, nullptr);
     std::string whole;
     if (!sized && filed && ReadWaitingPage(intake->jpegPage.path, intake->bytes, &whole))
         sized = GetJfifImageSize((const unsigned char *)whole.data(), (uint32_t)whole.size(),

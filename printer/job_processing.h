@@ -34,11 +34,11 @@ struct DocumentIntake {
     bool compressed = false; // gzip or deflate: inflated before anything else
     Inflater inflater;
     RasterDecoder decoder;
-    std::string jpeg;              // a JPEG's bytes not yet in its page file
-    std::string jpegHead;          // its first kJpegHeldBytes, once it has a page file
-    WaitingPageWriter jpegPage;    // its page file, once it has more than kJpegHeldBytes
-    uint64_t received = 0; // the bytes as they came
-    uint64_t bytes = 0;    // the document's bytes, inflated
+    std::string jpeg;           // a JPEG's bytes not yet in its page file
+    std::string jpegHead;       // its first kJpegHeldBytes, once it has a page file
+    WaitingPageWriter jpegPage; // its page file, once it has more than kJpegHeldBytes
+    uint64_t received = 0;      // the bytes as they came
+    uint64_t bytes = 0;         // the document's bytes, inflated
     uint64_t maxBytes = kMaxDocumentBytes;
     uint16_t refusal = IPP_OK; // why the document was refused, once it was
     std::string refusalText;
