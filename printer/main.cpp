@@ -2,6 +2,7 @@
 // the spool folder and starts vellumtransit.exe on them.
 #include "common/win32.h"
 
+#include "printer/heap.h"
 #include "printer/system.h"
 
 #include <string>
@@ -19,6 +20,7 @@ long NumberArgument(const char *text, long min, long max) {
 
 // vellumtransit-printer [--port N] [--client-timeout SECONDS] [--log FILE]
 int main(int argc, char **argv) {
+    SettleLargeBlocks();
     long port = kDefaultPort, timeout = kDefaultClientTimeoutSeconds;
     std::string log;
     for (int i = 1; i < argc; ++i) {

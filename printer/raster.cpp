@@ -21,12 +21,18 @@ uint32_t Field(const unsigned char *header, uint32_t offset) {
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
+// Frees the page's pixels and hands back their share of the budget.
+void LetGoOfPage(RasterDecoder *d) {
+    d->pixels.clear();
+    d->pixels.shrink_to_fit();
+    ReleasePageMemory(&d->memory);
+}
+
 // Refuses the rest of the document and lets go of the page.
 RasterResult Fail(RasterDecoder *d, RasterResult result) {
     d->state = FAILED;
     d->result = result;
-    d->pixels.clear();
-    d->pixels.shrink_to_fit();
+    LetGoOfPage(d);
     return result;
 }
 
@@ -55,7 +61,9 @@ RasterResult BeginPage(RasterDecoder *d) {
     d->page.resolution = resolution;
     d->page.components = d->bytesPerPixel;
     d->page.type = type;
-    // Bounded by the checks above: at most the largest page at 300 dpi, 3 bytes a pixel.
+    // Bounded by the checks above: at most the largest page at 300 dpi, 3 bytes a pixel. It
+    // may wait here for other documents' pages.
+    TakePageMemory(&d->memory, (size_t)d->bytesPerLine * height);
     d->pixels.resize((size_t)d->bytesPerLine * height);
     d->line = 0;
     d->state = LINE_REPEAT;
@@ -74,7 +82,9 @@ RasterResult EndLine(RasterDecoder *d) {
         return RASTER_OK;
     d->page.pixels = d->pixels.data();
     ++d->pages;
-    if (!d->sink(d->context, d->page))
+    int kept = d->sink(d->context, d->page);
+    LetGoOfPage(d);
+    if (!kept)
         return Fail(d, RASTER_SINK_FAILED);
     d->state = HEADER;
     d->have = 0;
@@ -95,7 +105,7 @@ void StartRasterDecoder(RasterDecoder *decoder, RasterPageSink sink, void *conte
     decoder->result = RASTER_OK;
     decoder->have = 0;
     decoder->pages = 0;
-    decoder->pixels.clear();
+    LetGoOfPage(decoder);
 }
 
 RasterResult FeedRaster(RasterDecoder *d, const unsigned char *bytes, size_t count) {
@@ -185,8 +195,7 @@ RasterResult FinishRaster(RasterDecoder *d) {
         return d->result;
     if (d->state != HEADER || d->have != 0)
         return Fail(d, RASTER_CUT_SHORT);
-    d->pixels.clear();
-    d->pixels.shrink_to_fit();
+    LetGoOfPage(d);
     return RASTER_OK;
 }
 

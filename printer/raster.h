@@ -1,6 +1,8 @@
 // The PWG raster decoder: takes a document's bytes as they arrive, checks each page header
 // against what the printer advertises, expands each page's compressed lines into one page of
-// pixels (one page in memory at a time) and hands each finished page to a sink. What it takes
+// pixels (one page in memory at a time, its bytes taken from the printer's page memory budget,
+// printer/page_memory.h, for as long as it is decoded and handed over) and hands each finished
+// page to a sink. What it takes
 // is what the printer's capabilities record lists. Refuses what
 // it does not advertise and any run or line repeat that would cross its line or its page.
 #pragma once
@@ -8,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "printer/page_memory.h"
 
 const uint32_t kRasterHeaderBytes = 1796;
 const uint32_t kRasterMaxPages = 10000;
@@ -49,6 +53,7 @@ struct RasterDecoder {
     uint32_t line = 0, repeat = 0, x = 0, run = 0;
     unsigned char pixel[3];
     std::vector<unsigned char> pixels; // the page being decoded
+    PageMemory memory;                 // its share of the budget
     uint32_t pages = 0;
 };
 

@@ -7,6 +7,9 @@
 #       for SECONDS, posts the IPP request in the file REQUEST on a connection of its own and
 #       times its answer. Prints "asked N answered A slowest S refused R reopened O" (S in
 #       seconds; an answer is an HTTP 200 whose IPP status is successful-ok).
+#   perl port_clients.pl raster WIDTH HEIGHT...
+#       writes a PWG raster document of noise, one 300 dpi sRGB page of WIDTH x HEIGHT for each
+#       HEIGHT, every line in literal runs (nothing compresses).
 #   perl port_clients.pl flood PORT LINES LINE_BYTES
 #       sends a request head of LINES header lines of LINE_BYTES bytes each, reading the whole
 #       time, until the head is sent or the printer ends the connection. Prints "sent B status
@@ -23,6 +26,30 @@ sub connect_port {
 }
 
 $SIG{PIPE} = 'IGNORE';
+
+if ($mode eq 'raster') {
+    my ($width, @heights) = ($port, @ARGV);
+    open my $random, '<:raw', '/dev/urandom' or die "/dev/urandom: $!\n";
+    read($random, my $noise, 1 << 20) == 1 << 20 or die "short noise\n";
+    binmode STDOUT;
+    print 'RaS2';
+    for my $height (@heights) {
+        my $header = "\0" x 1796;
+        my %fields = (276 => 300, 280 => 300, 372 => $width, 376 => $height, 384 => 8,
+            388 => 24, 392 => 3 * $width, 400 => 19, 420 => 3);
+        substr($header, $_, 4) = pack('N', $fields{$_}) for keys %fields;
+        print $header;
+        for my $line (1 .. $height) {
+            my ($out, $at) = ("\0", ($line * 7919) % ((1 << 20) - 3 * $width));
+            for (my $x = 0; $x < $width; $x += 128) {
+                my $n = $width - $x < 128 ? $width - $x : 128;
+                $out .= chr(257 - $n) . substr($noise, $at + 3 * $x, 3 * $n);
+            }
+            print $out;
+        }
+    }
+    exit 0;
+}
 
 if ($mode eq 'flood') {
     my ($lines, $bytes) = @ARGV;

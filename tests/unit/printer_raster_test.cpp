@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio> // before jpeglib.h, which uses FILE
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -261,6 +264,55 @@ TEST(RasterDecoder, APageTheSinkCannotKeepEndsTheDocument) {
     received.keep = 1;
     EXPECT_EQ(Decode(document, 3, &received).first, RASTER_SINK_FAILED);
     EXPECT_EQ(received.pages.size(), 1u);
+}
+
+// A page holds its share of the printer's page memory while it is decoded and handed over,
+// and not a moment longer, however its document ends; one that does not fit waits for it.
+int KeepAndCountMemory(void *context, const RasterPage &page) {
+    *static_cast<size_t *>(context) = PageMemoryInUse();
+    return page.width > 0;
+}
+
+TEST(RasterDecoder, APageHoldsItsShareOfThePageMemoryOnlyWhileItIsDecoded) {
+    Page page = Make(40, 30, 150, 3, 1);
+    std::string document = Document({page});
+    size_t bytes = (size_t)40 * 30 * 3, inSink = 0;
+    {
+        RasterDecoder decoder;
+        StartRasterDecoder(&decoder, KeepAndCountMemory, &inSink);
+        const unsigned char *data = (const unsigned char *)document.data();
+        ASSERT_EQ(FeedRaster(&decoder, data, document.size() - 5), RASTER_OK);
+        EXPECT_EQ(PageMemoryInUse(), bytes) << "inside the page";
+        ASSERT_EQ(FeedRaster(&decoder, data + document.size() - 5, 5), RASTER_OK);
+        EXPECT_EQ(inSink, bytes) << "while the sink has it";
+        EXPECT_EQ(PageMemoryInUse(), 0u) << "once the sink is done";
+        FeedRaster(&decoder, data + 4, document.size() - 5); // a second page, cut
+        EXPECT_EQ(PageMemoryInUse(), bytes);
+        EXPECT_EQ(FinishRaster(&decoder), RASTER_CUT_SHORT);
+        EXPECT_EQ(PageMemoryInUse(), 0u) << "a document cut inside a page";
+        FeedRaster(&decoder, data + 4, document.size() - 5);
+        StartRasterDecoder(&decoder, KeepAndCountMemory, &inSink);
+        EXPECT_EQ(PageMemoryInUse(), 0u) << "a decoder started again";
+        StartRasterDecoder(&decoder, KeepAndCountMemory, &inSink);
+        FeedRaster(&decoder, data, document.size() - 5);
+    }
+    EXPECT_EQ(PageMemoryInUse(), 0u) << "a decoder let go of inside a page";
+
+    PageMemory all;
+    TakePageMemory(&all, kPageMemoryBytes);
+    std::atomic<bool> begun(false);
+    std::thread other([&] {
+        RasterDecoder decoder;
+        StartRasterDecoder(&decoder, KeepAndCountMemory, &inSink);
+        FeedRaster(&decoder, (const unsigned char *)document.data(), 4 + kRasterHeaderBytes);
+        begun = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(begun) << "a page that does not fit waits";
+    ReleasePageMemory(&all);
+    other.join();
+    EXPECT_TRUE(begun);
+    EXPECT_EQ(PageMemoryInUse(), 0u);
 }
 
 // What a decoder reads of a JPEG: "components colour-space density-unit x y", and the pixel at

@@ -65,35 +65,48 @@ check "the printer answers after the floods" printer_answers "$URI"
 stop_printer
 
 # ---- Eight 60 MB documents at once -----------------------------------------------------------
-new_machine documents
-start_printer
+# eight FORMAT FILE: on a fresh printer, eight Print-Jobs of FILE at once; each is taken, the
+# printer's peak memory stays under 200 MB, and the jobs end, each page written whole (of
+# PAGE_BYTES bytes, when given).
+eight() {
+    local format=$1 file=$2 size before answers pids=() k
+    size=$(stat -c %s "$file")
+    { perl "$VT_SOURCE/tests/ipp.pl" request 2.0 02 "$URI" "op:49:document-format=$format" &&
+        cat "$file"; } >"$file.ipp"
+    start_printer
+    before=$(status VmHWM)
+    for k in 1 2 3 4 5 6 7 8; do
+        curl -s --max-time 300 -X POST -T "$file.ipp" -H 'Content-Type: application/ipp' \
+            "http://127.0.0.1:$PORT/ipp/print" -o "$MACHINE.answer$k" &
+        pids+=($!)
+    done
+    wait "${pids[@]}"
+    answers=$(for k in 1 2 3 4 5 6 7 8; do od -An -tx1 -j2 -N2 "$MACHINE.answer$k" | tr -d ' \n'; echo; done | sort | uniq -c | xargs)
+    figure "8 $format documents of $size bytes at once: the printer's peak memory $(status VmHWM) KB" \
+        "($before KB before them), $(status VmRSS) KB once they are in"
+    check_eq "each is taken" "8 0000" "$answers"
+    check "the peak stays under 200 MB" test "$(status VmHWM)" -lt 204800
+    check "and the memory is given back" test "$(status VmRSS)" -lt $((before + 16384))
+    # The jobs are printed one after the other.
+    check "the eight jobs end" wait_until 300 "the eight jobs" eval '[ "$(job_states)" = "8 completed" ]'
+    [ -z "${PAGE_BYTES:-}" ] || check_eq "and each page was written whole" 8 "$(awk -v size="$PAGE_BYTES" '
+        $1 == "WriteFile" && $2 ~ /PrinterJob/ { written[$2] += $3 }
+        END { for (page in written) whole += written[page] == size; print whole + 0 }' "$MACHINE/events.log")"
+    stop_printer
+}
 # A JPEG of noise (it does not compress), 3800 x 3800 without subsampling: about 59 MB.
+new_machine jpeg-documents
 { printf 'P6\n3800 3800\n255\n' && head -c $((3800 * 3800 * 3)) /dev/urandom; } |
     cjpeg -quality 100 -sample 1x1 >"$SCRATCH/big.jpg"
-size=$(stat -c %s "$SCRATCH/big.jpg")
-check "the JPEG is between 55 MB and 64 MiB ($size bytes)" \
-    test "$size" -gt 55000000 -a "$size" -le $((64 << 20))
-{ perl "$VT_SOURCE/tests/ipp.pl" request 2.0 02 "$URI" op:49:document-format=image/jpeg &&
-    cat "$SCRATCH/big.jpg"; } >"$SCRATCH/big.ipp"
-before=$(status VmHWM)
-pids=()
-for k in 1 2 3 4 5 6 7 8; do
-    curl -s --max-time 120 -X POST -T "$SCRATCH/big.ipp" -H 'Content-Type: application/ipp' \
-        "http://127.0.0.1:$PORT/ipp/print" -o "$MACHINE.answer$k" &
-    pids+=($!)
-done
-wait "${pids[@]}"
-answers=$(for k in 1 2 3 4 5 6 7 8; do od -An -tx1 -j2 -N2 "$MACHINE.answer$k" | tr -d ' \n'; echo; done | sort | uniq -c | xargs)
-figure "8 JPEG documents of $size bytes at once: the printer's peak memory $(status VmHWM) KB" \
-    "($before KB before them)"
-check_eq "each is taken" "8 0000" "$answers"
-check "the peak stays under 200 MB" test "$(status VmHWM)" -lt 204800
-# The jobs are printed one after the other.
-check "the eight jobs end" wait_until 180 "the eight jobs" eval '[ "$(job_states)" = "8 completed" ]'
-check_eq "and each page was written whole" 8 "$(awk -v size="$size" '
-    $1 == "WriteFile" && $2 ~ /PrinterJob/ { written[$2] += $3 }
-    END { for (page in written) whole += written[page] == size; print whole + 0 }' "$MACHINE/events.log")"
-stop_printer
+PAGE_BYTES=$(stat -c %s "$SCRATCH/big.jpg")
+check "the JPEG is between 55 MB and 64 MiB ($PAGE_BYTES bytes)" \
+    test "$PAGE_BYTES" -gt 55000000 -a "$PAGE_BYTES" -le $((64 << 20))
+eight image/jpeg "$SCRATCH/big.jpg"
+# PWG raster of noise, 60 MB: two A4 pages at 300 dpi in colour, the largest the printer takes,
+# and a strip.
+new_machine raster-documents
+perl "$CLIENTS" raster 2550 3508 3508 800 >"$SCRATCH/big.pwg"
+PAGE_BYTES="" eight image/pwg-raster "$SCRATCH/big.pwg"
 
 # ---- A crowd on the port -----------------------------------------------------------------
 new_machine crowd
