@@ -10,6 +10,10 @@
 #   perl port_clients.pl raster WIDTH HEIGHT...
 #       writes a PWG raster document of noise, one 300 dpi sRGB page of WIDTH x HEIGHT for each
 #       HEIGHT, every line in literal runs (nothing compresses).
+#   perl port_clients.pl trickle PORT INTERVAL
+#       sends a request head a byte every INTERVAL seconds until the printer closes the
+#       connection (or for 30 s). Prints "closed after S status X" (S in seconds, X the
+#       answer's HTTP status or "none"), or "open after 30".
 #   perl port_clients.pl flood PORT LINES LINE_BYTES
 #       sends a request head of LINES header lines of LINE_BYTES bytes each, reading the whole
 #       time, until the head is sent or the printer ends the connection. Prints "sent B status
@@ -48,6 +52,28 @@ if ($mode eq 'raster') {
             print $out;
         }
     }
+    exit 0;
+}
+
+if ($mode eq 'trickle') {
+    my $interval = shift;
+    my $s = connect_port() or die "no connection: $!\n";
+    my $head = "POST /ipp/print HTTP/1.1\r\n" . "X-Slow: yyyy\r\n" x 100;
+    my ($start, $at, $answer) = (time, 0, '');
+    while (time - $start < 30) {
+        if (IO::Select->new($s)->can_read($interval)) {
+            my $n = sysread($s, my $got, 4096);
+            if (!$n) {
+                my ($status) = $answer =~ m{^HTTP/1\.1 (\d+)};
+                printf "closed after %.1f status %s\n", time - $start, $status // 'none';
+                exit 0;
+            }
+            $answer .= $got;
+            next;
+        }
+        syswrite($s, substr($head, $at++ % length $head, 1));
+    }
+    print "open after 30\n";
     exit 0;
 }
 

@@ -50,6 +50,11 @@ for entry in "200 60 200 header lines" "20 4000 80 KB in 20 header lines"; do
     answer=$(perl "$CLIENTS" flood "$PORT" "$lines" "$bytes")
     check_eq "$what: refused" 431 "${answer##* }"
 done
+# A head sent a byte every 0.2 s: the time runs from its first byte, whatever comes after.
+line=$(perl "$CLIENTS" trickle "$PORT" 0.2)
+figure "a head sent a byte every 0.2 s: $line"
+after=$(echo "$line" | sed -n 's/^closed after \([0-9.]*\) .*/\1/p')
+check "a head a byte at a time is closed within 7 s" perl -e 'exit !($ARGV[0] ne "" && $ARGV[0] < 7)' "$after"
 # F3's flood: 195 MiB of header lines of 100 bytes, four connections at once.
 before=$(status VmRSS)
 pids=()
