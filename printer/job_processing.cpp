@@ -90,9 +90,13 @@ int KeepJpegBytes(DocumentIntake *intake, const unsigned char *bytes, size_t cou
 // otherwise.
 void KeepJpegDocument(DocumentIntake *intake) {
     bool filed = intake->jpegPage.file != INVALID_HANDLE_VALUE;
+    std::string name = intake->jpegPage.path;
     DWORD error = filed && !intake->jpeg.empty()
                       ? AppendWaitingPage(&intake->jpegPage, intake->jpeg)
                       : ERROR_SUCCESS;
+    // Closed before it is read back: the file is opened for no one else while it is written.
+    if (filed && error == ERROR_SUCCESS)
+        error = CloseWaitingPage(&intake->jpegPage, true);
     if (error != ERROR_SUCCESS) {
         Refuse(intake, IPP_INTERNAL_ERROR,
                "A page could not be written (error " + std::to_string(error) + ").");
@@ -104,24 +108,18 @@ void KeepJpegDocument(DocumentIntake *intake) {
     int sized = GetJfifImageSize((const unsigned char *)head.data(), (uint32_t)head.size(), &width,
                                  &height, nullptr);
     std::string whole;
-    if (!sized && filed && ReadWaitingPage(intake->jpegPage.path, intake->bytes, &whole))
+    if (!sized && filed && ReadWaitingPage(name, intake->bytes, &whole))
         sized = GetJfifImageSize((const unsigned char *)whole.data(), (uint32_t)whole.size(),
                                  &width, &height, nullptr);
     if (!sized) {
-        CloseWaitingPage(&intake->jpegPage, false);
+        if (filed)
+            DeletePages({name});
         Refuse(intake, IPP_DOCUMENT_FORMAT_ERROR, "Refused: not a JPEG a page can be made of.");
         return;
     }
     LogJpegPage(intake->log, width, height);
     if (!filed) {
         KeepPage(intake, intake->jpeg);
-        return;
-    }
-    std::string name = intake->jpegPage.path;
-    error = CloseWaitingPage(&intake->jpegPage, true);
-    if (error != ERROR_SUCCESS) {
-        Refuse(intake, IPP_INTERNAL_ERROR,
-               "A page could not be written (error " + std::to_string(error) + ").");
         return;
     }
     // A job cancelled meanwhile takes it with its other pages (FinishIntake deletes them).

@@ -9,7 +9,7 @@
 # keeping its memory; eight 60 MB documents at once keep it under 200 MB and it gives the
 # memory back; with 300 idle connections and 40 sending a byte every 2 s open,
 # Get-Printer-Attributes is answered within 1 s, and past its workers a client is refused at
-# once rather than kept waiting.
+# once rather than kept waiting. VT_SANITIZED=ON: the memory figures are printed, not held.
 # status FIELD: a field of the printer's /proc status (VmRSS, VmHWM in KB; Threads).
 status() { awk -v f="$1:" '$1 == f { print $2 }' "/proc/$PRINTER_PID/status"; }
 figure() { echo "figure: $*"; }
@@ -51,6 +51,12 @@ check "the printer answers after the floods" printer_answers "$URI"
 stop_printer
 
 # ---- Eight 60 MB documents at once -----------------------------------------------------------
+# pages_written SIZE: how many page files the machine's events show written, SIZE bytes in all.
+pages_written() {
+    awk -v size="$1" '$1 == "WriteFile" && $2 ~ /PrinterJob/ { written[$2] += $3 }
+        END { for (page in written) whole += written[page] == size; print whole + 0 }' \
+        "$MACHINE/events.log"
+}
 # eight FORMAT FILE: on a fresh printer, eight Print-Jobs of FILE at once; each is taken, the
 # printer's peak memory stays under 200 MB, and the jobs end, each page written whole (of
 # PAGE_BYTES bytes, when given).
@@ -71,14 +77,17 @@ eight() {
     figure "8 $format documents of $size bytes at once: the printer's peak memory $(status VmHWM) KB" \
         "($before KB before them), $(status VmRSS) KB once they are in"
     check_eq "each is taken" "8 0000" "$answers"
-    check "the peak stays under 200 MB" test "$(status VmHWM)" -lt 204800
-    check "and the memory is given back" test "$(status VmRSS)" -lt $((before + 16384))
+    # The sanitizers' allocator keeps what is freed for a while, to catch its use: their build
+    # prints the figures but is not held to them.
+    if [ "${VT_SANITIZED:-OFF}" != ON ]; then
+        check "the peak stays under 200 MB" test "$(status VmHWM)" -lt 204800
+        check "and the memory is given back" test "$(status VmRSS)" -lt $((before + 16384))
+    fi
     # The jobs are printed one after the other (where the program has an e-reader).
     [ -z "$EREADER" ] ||
         check "the eight jobs end" wait_until 300 "the eight jobs" eval '[ "$(job_states)" = "8 completed" ]'
-    [ -z "${PAGE_BYTES:-}" ] || [ ! -f "$MACHINE/events.log" ] || check_eq "and each page was written whole" 8 "$(awk -v size="$PAGE_BYTES" '
-        $1 == "WriteFile" && $2 ~ /PrinterJob/ { written[$2] += $3 }
-        END { for (page in written) whole += written[page] == size; print whole + 0 }' "$MACHINE/events.log")"
+    [ -z "${PAGE_BYTES:-}" ] || [ ! -f "$MACHINE/events.log" ] ||
+        check_eq "and each page was written whole" 8 "$(pages_written "$PAGE_BYTES")"
     stop_printer
 }
 # A JPEG of noise (it does not compress), 3800 x 3800 without subsampling: about 59 MB.
@@ -89,6 +98,21 @@ PAGE_BYTES=$(stat -c %s "$SCRATCH/big.jpg")
 check "the JPEG is between 55 MB and 64 MiB ($PAGE_BYTES bytes)" \
     test "$PAGE_BYTES" -gt 55000000 -a "$PAGE_BYTES" -le $((64 << 20))
 eight image/jpeg "$SCRATCH/big.jpg"
+# A JPEG whose frame header comes after 1.1 MB of comments: found in its file, once written.
+new_machine late-frame
+start_printer
+printf 'P5 16 16 255\n%s' "$(head -c 256 /dev/zero | tr '\0' x)" | cjpeg -quality 85 >"$SCRATCH/small.jpg"
+perl -e 'local $/; my $j = <STDIN>; print substr($j, 0, 2), ("\xFF\xFE\xFF\xFF" . "c" x 65533) x 17,
+    substr($j, 2)' <"$SCRATCH/small.jpg" >"$SCRATCH/late.jpg"
+{ perl "$VT_SOURCE/tests/ipp.pl" request 2.0 02 "$URI" op:49:document-format=image/jpeg &&
+    cat "$SCRATCH/late.jpg"; } >"$SCRATCH/late.ipp"
+curl -s --max-time 60 --data-binary @"$SCRATCH/late.ipp" -H 'Content-Type: application/ipp' \
+    "http://127.0.0.1:$PORT/ipp/print" -o "$SCRATCH/late.answer"
+check_eq "a JPEG whose frame header comes after 1.1 MB is taken" 0000 \
+    "$(od -An -tx1 -j2 -N2 "$SCRATCH/late.answer" | tr -d ' \n')"
+[ ! -f "$MACHINE/events.log" ] ||
+    check_eq "its page written whole" 1 "$(pages_written "$(stat -c %s "$SCRATCH/late.jpg")")"
+stop_printer
 # PWG raster of noise, 60 MB: two A4 pages at 300 dpi in colour, the largest the printer takes,
 # and a strip.
 new_machine raster-documents
