@@ -45,8 +45,8 @@ DWORD OpenWaitingPage(WaitingPageWriter *page, const std::string &path);
 // Appends bytes to an open page; on an error the page is closed and deleted.
 DWORD AppendWaitingPage(WaitingPageWriter *page, const std::string &bytes);
 
-// Closes an open page, deleting it unless keep is set; returns ERROR_SUCCESS or the error (the
-// page is deleted then). Nothing for a page that is not open.
+// Closes an open page, flushed to the disk when keep is set and deleted otherwise; returns
+// ERROR_SUCCESS or the error (the page is deleted then). Nothing for a page that is not open.
 DWORD CloseWaitingPage(WaitingPageWriter *page, bool keep);
 
 // Reads the first max bytes (or fewer) of a waiting page into bytes; non-zero on success.
