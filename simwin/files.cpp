@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +108,20 @@ bool CopyHostFile(const std::string &from, const std::string &to,
     return ::fclose(out) == 0 && ok;
 }
 
+// CopyHostFile onto a file of the machine, which the disk cache then holds until a flush.
+bool CopyTracked(const std::string &from, const std::string &to, unsigned long long limit = ~0ull) {
+    bool existed = IsFile(to);
+    if (existed)
+        simwin::NoteChange(to);
+    bool ok = CopyHostFile(from, to, limit);
+    if (!existed && IsFile(to)) {
+        int descriptor = open(to.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor >= 0)
+            simwin::NoteNewFile(descriptor), close(descriptor);
+    }
+    return ok;
+}
+
 } // namespace
 
 // ---- Win32: errors, directories, files ---------------------------------------------------
@@ -189,7 +204,7 @@ BOOL DeleteFileA(LPCSTR path) {
         SetLastError(ERROR_ACCESS_DENIED);
     else if (!IsFile(host))
         SetLastError(IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-    else if (unlink(host.c_str()) != 0)
+    else if (simwin::NoteGone(host), unlink(host.c_str()) != 0)
         SetLastError(ERROR_ACCESS_DENIED);
     else
         ok = TRUE;
@@ -237,7 +252,7 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     bool injected = Enter("CopyFileA", &mode);
     if (injected && mode == "crash_half" && Resolve(from, &source) && Resolve(to, &target) &&
         StatPath(source, &info)) {
-        CopyHostFile(source, target, (unsigned long long)info.st_size / 2); // a copy cut short
+        CopyTracked(source, target, (unsigned long long)info.st_size / 2); // a copy cut short
         simwin::Crash("CopyFileA");
     }
     if (injected)
@@ -253,7 +268,8 @@ BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     else if (StatPath(source, &info) && drive &&
              (unsigned long long)info.st_size > drive->freeBytes)
         SetLastError(ERROR_DISK_FULL); // nothing of the copy is left behind
-    else if (!CopyHostFile(source, target)) {
+    else if (!CopyTracked(source, target)) {
+        simwin::NoteGone(target);
         unlink(target.c_str());
         SetLastError(ERROR_ACCESS_DENIED);
     } else {
@@ -278,7 +294,7 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     else if (IsDir(target) ||
              ((IsFile(target) || IsLink(target)) && !(flags & MOVEFILE_REPLACE_EXISTING)))
         SetLastError(ERROR_ALREADY_EXISTS);
-    else if (rename(source.c_str(), target.c_str()) != 0)
+    else if (simwin::NoteGone(target), rename(source.c_str(), target.c_str()) != 0)
         SetLastError(ERROR_ACCESS_DENIED);
     else
         ok = TRUE;
@@ -406,8 +422,14 @@ FILE *OpenStream(const char *path, const char *mode, int shareFlag) {
         errno = ENOENT;
     else if (writing && !IsDir(Parent(host)))
         errno = ENOENT;
-    else
+    else {
+        bool existed = IsFile(host);
+        if (writing && existed)
+            simwin::NoteChange(host); // before "w" cuts it
         file = ::fopen(host.c_str(), mode);
+        if (file && writing && !existed)
+            simwin::NoteNewFile(fileno(file));
+    }
     if (file) {
         Current().files.insert(file);
         gFileNames[file] = path;
@@ -485,7 +507,8 @@ int _commit(int descriptor) {
         errno = EIO;
         return -1;
     }
-    return fsync(descriptor);
+    simwin::NoteFlushed(descriptor); // the machine's model of its disk, as FlushFileBuffers
+    return 0;
 }
 
 // ---- Heap --------------------------------------------------------------------------------

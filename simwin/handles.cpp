@@ -86,7 +86,11 @@ HANDLE simwin::OpenFileHandle(const char *name, DWORD access, DWORD creation, bo
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (descriptor >= 0) {
         handle = NewHandleValue();
-        Current().fileHandles[handle] = FileHandle{descriptor, name, (access & GENERIC_WRITE) != 0};
+        bool made = creation == CREATE_NEW;
+        if (made)
+            NoteNewFile(descriptor);
+        Current().fileHandles[handle] =
+            FileHandle{descriptor, name, (access & GENERIC_WRITE) != 0, made};
     }
     Event(std::string("CreateFileA ") + (name ? name : "(null)") +
           (creation == CREATE_NEW ? " CREATE_NEW " : " OPEN_EXISTING ") +
@@ -136,6 +140,10 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, LPDWORD written,
     // or a crash part way through.
     bool half = mode == "short" || mode == "crash_half";
     size_t wanted = injected ? (half ? count / 2 : 0) : count;
+    if (wanted > 0 && !found->second.noted) {
+        simwin::NoteChange(found->second.descriptor);
+        found->second.noted = true;
+    }
     size_t done = 0;
     const char *bytes = static_cast<const char *>(buffer);
     while (done < wanted) {
@@ -162,9 +170,13 @@ BOOL FlushFileBuffers(HANDLE file) {
     auto found = Current().fileHandles.find(file);
     if (found == Current().fileHandles.end())
         return Fail(ERROR_INVALID_HANDLE);
-    // The simulated disk's durability is the machine's own model, not the host's: no fsync, which
-    // would make a printer job of 10,000 pages take minutes.
+    // The simulated disk's durability is the machine's own model (simwin/disk.cpp), not the
+    // host's: no fsync, which would make a printer job of 10,000 pages take minutes.
     BOOL ok = injected ? Fail(FaultError(mode, ERROR_DISK_FULL)) : TRUE;
+    if (ok) {
+        simwin::NoteFlushed(found->second.descriptor);
+        found->second.noted = false; // a later write changes the flushed bytes
+    }
     Event("FlushFileBuffers " + found->second.name + " " + Result(ok));
     return ok;
 }

@@ -327,7 +327,7 @@ bool WritesBytes(const std::string &operation) {
 // code that means success would fail nothing), "short" where reads and writes can fall short,
 // "crash" anywhere, and "crash_half" (half the bytes written first) where bytes are written.
 bool IsFaultMode(const std::string &operation, const std::string &mode) {
-    if (mode == "crash")
+    if (mode == "crash" || mode == "power_loss")
         return true;
     if (mode == "crash_half")
         return WritesBytes(operation);
@@ -338,7 +338,7 @@ bool IsFaultMode(const std::string &operation, const std::string &mode) {
            (!IsMediaOperation(operation) || code >= 0x80000000ull);
 }
 
-// "1, 3:short, 5:21, 7:crash": the calls to fail and how.
+// "1, 3:short, 5:21, 7:crash, 9:power_loss": the calls to fail and how.
 bool SetFaultKey(Machine *machine, const std::string &operation, const std::string &value) {
     if (!IsOperation(operation))
         return false;
@@ -560,6 +560,8 @@ bool Enter(const char *operation, std::string *mode) {
         if (fault.nth == call) {
             if (fault.mode == "crash")
                 Crash(operation);
+            if (fault.mode == "power_loss")
+                PowerLoss(operation);
             if (mode)
                 *mode = fault.mode;
             return true;

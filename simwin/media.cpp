@@ -390,6 +390,8 @@ class ObjectStream : public ComObject<IPortableDeviceDataStream> {
                 result = STG_E_WRITEFAULT;
             else
                 committed = true;
+            if (committed)
+                simwin::NoteFlushed(target); // a committed object is on the device to stay
         }
         if (committed && dated) {
             // A VT_DATE counts days from 30 December 1899, 25569 days before 1970.
@@ -457,6 +459,7 @@ class ObjectStream : public ComObject<IPortableDeviceDataStream> {
         file = nullptr;
         if (inPlace)
             return;
+        simwin::NoteGone(incoming);
         unlink(incoming.c_str());
         MediaDevice &owner = Media().devices[device];
         if (owner.limited)
@@ -636,6 +639,8 @@ class Content : public ComObject<IPortableDeviceContent> {
                                                     std::to_string(++Media().nextIncoming);
         if (SUCCEEDED(result) && !(file = fopen(incoming.c_str(), "wb")))
             result = STG_E_WRITEFAULT;
+        if (file)
+            simwin::NoteNewFile(fileno(file));
         if (SUCCEEDED(result)) {
             PROPVARIANT modified;
             if (FAILED(values->GetValue(WPD_OBJECT_DATE_MODIFIED, &modified)))
@@ -669,7 +674,7 @@ class Content : public ComObject<IPortableDeviceContent> {
             if (!Resolve(owner, value.pwszVal, &object))
                 one = kNotFound;
             else if (object.kind != Object::kFile || !IsFile(object.host, &size) ||
-                     unlink(object.host.c_str()) != 0)
+                     (simwin::NoteGone(object.host), unlink(object.host.c_str()) != 0))
                 one = E_ACCESSDENIED; // folders only with recursion, which is never asked for
             else if (owner.limited)
                 owner.freeBytes += size;
@@ -1061,15 +1066,17 @@ bool IsMediaOperation(const std::string &name) {
 
 // A device drops an object that was never committed when the session that made it ends; a
 // process killed mid-transfer cannot tell simwin so, so the next machine does it.
-void ForgetUncommittedObjects(const Machine &machine) {
+void ForgetUncommittedObjects(Machine &machine) {
     if (!machine.media)
         return;
     for (const MediaDevice &device : machine.media->devices) {
         std::string folder = machine.folder + "/media/" + device.name;
         if (DIR *dir = opendir(folder.c_str())) {
             while (dirent *entry = readdir(dir))
-                if (strncmp(entry->d_name, ".incoming-", 10) == 0)
+                if (strncmp(entry->d_name, ".incoming-", 10) == 0) {
+                    NoteGone(machine, folder + "/" + entry->d_name);
                     unlink((folder + "/" + entry->d_name).c_str());
+                }
             closedir(dir);
         }
     }

@@ -210,3 +210,13 @@ bool simwin::CloseProcessHandle(HANDLE handle, bool injected, const std::string 
 int simwin::ProcessHandlesHeld() {
     return (int)gProcesses.size();
 }
+
+void simwin::KillStartedProcesses() {
+    for (auto &[handle, process] : gProcesses) {
+        (void)handle;
+        if (process.thread || process.pid < 0 || process.exited)
+            continue;
+        kill(process.pid, SIGKILL);
+        Reap(&process, true);
+    }
+}

@@ -170,6 +170,15 @@ void GetLocalTime(SYSTEMTIME *time);
 #define WAIT_ABANDONED 0x80u
 #define WAIT_TIMEOUT 258u
 #define WAIT_FAILED 0xFFFFFFFFu
+//
+// The simulated disks keep a cache, as Windows does: what is written reaches the disk only when
+// the file is flushed (FlushFileBuffers, _commit; on a media device, an object's Commit). A
+// fault "N:power_loss" ends the process at that call as a crash does and first forgets what
+// never reached the disk, as NTFS after a power cut: every file comes back with the bytes of
+// its last flush; a file never flushed keeps its name but comes back empty (that of a copy or
+// of a media object not committed too); renames and deletes stay as they were made; the
+// processes started by CreateProcessA stop and the named mutexes are gone. It forgets the
+// writes of every process on the machine folder since the last power loss, not only its own.
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);

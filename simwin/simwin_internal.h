@@ -89,6 +89,7 @@ struct FileHandle {
     int descriptor = -1;
     std::string name; // as the program named it
     bool writing = false;
+    bool noted = false; // the disk cache knows that it changes
 };
 
 // A named mutex: a lock file in the machine folder that every process of the machine shares.
@@ -102,7 +103,7 @@ struct MutexHandle {
 // One planned failure of an operation's nth call.
 struct Fault {
     int nth = 0;
-    std::string mode; // "", "short", "crash", "crash_half", or an error code
+    std::string mode; // "", "short", "crash", "crash_half", "power_loss", or an error code
 };
 
 struct MediaState; // portable devices and COM: simwin/media_internal.h
@@ -139,6 +140,10 @@ struct Machine {
     std::map<HANDLE, FileHandle> fileHandles;
     std::map<HANDLE, MutexHandle> mutexHandles;
     uintptr_t nextHandle = 0x100;
+
+    // The disk cache's journal as far as this process has read it: each file's state by key.
+    std::map<std::string, char> unflushed; // 'n' made and never flushed, 'o' changed since
+    long long journalRead = 0;
 };
 
 // The loaded machine; loads it from the environment on first use.
@@ -149,6 +154,29 @@ bool Enter(const char *operation, std::string *mode = nullptr);
 
 // Ends the process at a call, as a kill would: "crash at OPERATION" in the events, then SIGKILL.
 [[noreturn]] void Crash(const std::string &operation);
+
+// Ends the process at a call as a crash does, after putting every file of the machine back to
+// what was last flushed of it (simwin/disk.cpp): "power loss at OPERATION" in the events.
+[[noreturn]] void PowerLoss(const std::string &operation);
+
+// ---- The disk cache (simwin/disk.cpp): notes of what was written and not flushed ------------
+
+// A file just made (by its open descriptor): after a power loss it is empty.
+void NoteNewFile(int descriptor);
+
+// A file about to be written, truncated or replaced in its bytes (by descriptor or host path):
+// after a power loss it has the bytes it had when last flushed.
+void NoteChange(int descriptor);
+void NoteChange(const std::string &host);
+
+// A file flushed to its disk, or a device object committed: it survives a power loss as it is.
+void NoteFlushed(int descriptor);
+void NoteFlushed(const std::string &host);
+
+// A file about to be deleted or replaced by a rename: its note goes with it. machine is given
+// for the calls made while it loads.
+void NoteGone(const std::string &host);
+void NoteGone(Machine &machine, const std::string &host);
 
 // The Win32 error code of an injected fault: the mode's number, or fallback.
 DWORD FaultError(const std::string &mode, DWORD fallback);
@@ -197,6 +225,9 @@ bool CloseProcessHandle(HANDLE handle, bool injected, const std::string &mode, B
 // The process and thread handles not yet closed.
 int ProcessHandlesHeld();
 
+// Kills the processes that CreateProcessA started and that still run, and waits for their end.
+void KillStartedProcesses();
+
 // ---- Portable devices and COM (simwin/media.cpp, simwin/com.cpp) ----------------------------
 struct Held;
 
@@ -217,7 +248,7 @@ bool CheckMediaDevices(const Machine &machine, int *line, std::string *error);
 bool IsMediaOperation(const std::string &name);
 
 // Drops the hidden files of objects that a killed run never committed.
-void ForgetUncommittedObjects(const Machine &machine);
+void ForgetUncommittedObjects(Machine &machine);
 
 // Adds what the program holds of COM to held.
 void CountMediaHeld(const Machine &machine, Held *held);

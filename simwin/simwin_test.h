@@ -27,7 +27,8 @@ std::map<std::string, int> CallCounts();
 // Fails the nth call (counted from 1) of operation from now on, as a [faults] line would;
 // mode is "" for the operation's ordinary failure, "short" for a half-done read or write, a
 // Win32 error code in decimal, or "crash" ("crash_half": half the bytes written first) to end
-// the process there as a kill would.
+// the process there as a kill would ("power_loss": and forget first what was not flushed, as
+// simwin.h says by FlushFileBuffers).
 void SetFault(const std::string &operation, int nth, const std::string &mode);
 
 // What the program still holds.

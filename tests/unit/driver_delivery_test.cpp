@@ -1,5 +1,5 @@
-// Whole runs in-process: conversion and delivery on machines with and without an e-reader, and
-// the fault sweep over the road of one print job.
+// Whole runs in-process: conversion and delivery on machines with and without an e-reader. (The
+// sweeps and the long job are in driver_sweep_test.cpp, for every route.)
 #include "tests/support/runs.h"
 
 #include <fstream>
@@ -179,35 +179,6 @@ TEST_F(Delivery, NoDocumentOnTheEreaderIsReplaced) {
     EXPECT_EQ(List("E:\\documents").size(), 999u);
 }
 
-// A long job arrives whole in one run: a PDF of 256 pages a round, in page order, no page
-// offered to a full document, each PDF under the next free name, and one removal at the end.
-TEST_F(Delivery, ALongJobArrivesWholeInOneRun) {
-    const std::pair<int, std::vector<int>> jobs[] = {{300, {256, 44}}, {600, {256, 256, 88}}};
-    for (const auto &[pages, documents] : jobs) {
-        SCOPED_TRACE(pages);
-        Prepare(Ereader(), pages);
-        std::string transcript = Run();
-        EXPECT_EQ(Occurrences(transcript, "Adding "), pages);
-        EXPECT_EQ(Occurrences(transcript, "Reached Max Page Number"), 0);
-        EXPECT_EQ(Occurrences(transcript, "E:\\Output copied to Kindle!\n"), (int)documents.size());
-        std::string end = kDelivered + std::string(kEjected);
-        EXPECT_EQ(transcript.substr(transcript.size() - end.size()), end);
-        int page = 1;
-        for (size_t d = 0; d < documents.size(); ++d) {
-            std::string name =
-                d == 0 ? "VellumTransit.pdf" : "VellumTransit (" + std::to_string(d + 1) + ").pdf";
-            std::string pdf = OnDevice(name);
-            size_t at = 0;
-            for (int k = 0; k < documents[d]; ++k, ++page)
-                EXPECT_NE(at = pdf.find(Page(page), at), std::string::npos) << name << " " << page;
-            EXPECT_EQ(Occurrences(pdf, "/Type/Page/"), documents[d]) << name;
-        }
-        EXPECT_EQ(HostFiles(folder + "/E/documents").size(), documents.size());
-        EXPECT_TRUE(List(kSpool).empty());
-        EXPECT_EQ(simwin::CallCounts()["GetDriveTypeA"], 1);
-    }
-}
-
 // One run at a time: a run that cannot have its turn touches nothing; one whose predecessor
 // died holding the turn goes on.
 TEST_F(Delivery, RunsTakeTurns) {
@@ -230,49 +201,6 @@ TEST_F(Delivery, TheEmptyListingScansNoDrive) {
     Prepare(Ereader(), 0);
     EXPECT_EQ(Run(), "VellumTransit*.jpg\nNo *.jpg files in temp directory!\n");
     EXPECT_EQ(simwin::CallCounts().count("GetLogicalDriveStringsA"), 0u);
-}
-
-// The road of one print job with the 1st, 2nd, ... call of every operation failing in turn,
-// one fault per run: each run holds nothing at its end and loses no page: every page is on
-// the e-reader, in a complete waiting PDF, or still in the spool. Clean runs then leave every
-// page on the e-reader exactly once, beside the page of a job printed after the fault.
-TEST_F(Delivery, NoPageIsLostOrDoubledWhicheverCallFails) {
-    Prepare(Ereader(), 2);
-    Run();
-    const std::map<std::string, int> calls = simwin::CallCounts();
-    int faults = 0;
-    for (const auto &call : calls) {
-        for (int nth = 1; nth <= call.second; ++nth, ++faults) {
-            SCOPED_TRACE(call.first + " #" + std::to_string(nth));
-            Prepare(Ereader(), 2);
-            simwin::SetFault(call.first, nth, "");
-            std::string transcript = Run(), waiting = ReadFile(kPdf), delivered = OnDevice();
-            for (const std::string &pdf : {waiting, delivered})
-                EXPECT_TRUE(pdf.empty() || IsWholePdf(pdf));
-            EXPECT_FALSE(Exists(kPdf + ".partial"));
-            for (int i = 1; i <= 2; ++i)
-                EXPECT_TRUE(Contains(delivered, Page(i)) || Contains(waiting, Page(i)) ||
-                            Exists(PagePath(i)))
-                    << "page " << i << " lost\n"
-                    << transcript;
-            WriteFile(PagePath(3), Page(3));
-            for (int run = 0; run < 3 && !List(kSpool).empty(); ++run) {
-                PlugIn(Ereader());
-                Run();
-            }
-            EXPECT_TRUE(List(kSpool).empty());
-            std::map<std::string, std::string> device = HostFiles(folder + "/E/documents");
-            for (int i = 1; i <= 3; ++i) {
-                int copies = 0;
-                for (const auto &file : device)
-                    copies += Occurrences(file.second, Page(i));
-                EXPECT_EQ(copies, 1) << "page " << i << "\n" << transcript;
-            }
-        }
-    }
-    std::cout << "[ sweep    ] " << faults << " faults tried over " << calls.size()
-              << " operations\n";
-    EXPECT_GT(faults, 50);
 }
 
 // A delete refused for as long as the run lasts (a scanner holding every file): the PDF is

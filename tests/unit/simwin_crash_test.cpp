@@ -1,6 +1,7 @@
 // simwin's crashes and its report of what a run still holds at its end: a planned crash ends
-// the process at the call it names, with half the bytes written when asked, and a program that
-// exits holding anything says what, kind by kind.
+// the process at the call it names, with half the bytes written when asked, a power loss also
+// forgets what was not flushed, and a program that exits holding anything says what, kind by
+// kind.
 #include "tests/support/machine.h"
 
 #include <csignal>
@@ -79,9 +80,11 @@ TEST_F(SimwinCrash, ACrashEndsTheProcessAtItsCall) {
 // Half a write exists only where bytes are written; a crash is no short write.
 TEST_F(SimwinCrash, CrashModesAreCheckedByTheMachineFile) {
     const std::pair<const char *, bool> cases[] = {
-        {"CopyFileA = 1:crash_half", true},    {"IStream::Write = 2:crash_half", true},
-        {"DeleteFileA = 1:crash", true},       {"IPortableDevice::Open = 1:crash", true},
-        {"DeleteFileA = 1:crash_half", false}, {"MoveFileExA = 1:crashed", false},
+        {"CopyFileA = 1:crash_half", true},       {"IStream::Write = 2:crash_half", true},
+        {"DeleteFileA = 1:crash", true},          {"IPortableDevice::Open = 1:crash", true},
+        {"DeleteFileA = 1:crash_half", false},    {"MoveFileExA = 1:crashed", false},
+        {"Sleep = 1:power_loss", true},           {"IStream::Commit = 3:power_loss", true},
+        {"WriteFile = 1:power_loss_half", false},
     };
     for (const auto &[line, loads] : cases) {
         SCOPED_TRACE(line);
@@ -90,6 +93,84 @@ TEST_F(SimwinCrash, CrashModesAreCheckedByTheMachineFile) {
         EXPECT_EQ(simwin::LoadMachine(folder, &error), loads) << error;
     }
     Load("[machine]\n");
+}
+
+HANDLE Create(const char *name) {
+    return CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void Write(HANDLE file, const std::string &bytes) {
+    DWORD done = 0;
+    ::WriteFile(file, bytes.data(), (DWORD)bytes.size(), &done, nullptr);
+}
+
+// A power loss keeps what was flushed, every rename and delete, and the names of files never
+// flushed (empty); the rest of the data goes, whichever process of the machine wrote it, and a
+// mutex held then is free afterwards, not abandoned.
+TEST_F(SimwinCrash, APowerLossKeepsWhatWasFlushed) {
+    Load();
+    WriteFile("C:\\clean", "on the disk");
+    WriteFile("C:\\rewritten", "on the disk");
+    WriteFile("C:\\deleted", "on the disk");
+    WriteFile("C:\\source", "copied");
+    // An earlier run, ended in good order: its unflushed bytes are still only in the cache.
+    HANDLE earlier = Create("C:\\earlier");
+    Write(earlier, "never flushed");
+    CloseHandle(earlier);
+    int status = InChild([] {
+        HANDLE flushed = Create("C:\\flushed");
+        Write(flushed, "flushed");
+        FlushFileBuffers(flushed);
+        Write(flushed, " and more");
+        CloseHandle(flushed);
+        MoveFileExA("C:\\flushed", "C:\\moved", 0);
+        FILE *stream = SimFopen("C:\\rewritten", "wb");
+        SimFwrite("new", 1, 3, stream);
+        SimFclose(stream);
+        stream = SimFopen("C:\\committed", "wb");
+        SimFwrite("committed", 1, 9, stream);
+        SimFflush(stream);
+        _commit(_fileno(stream));
+        SimFclose(stream);
+        CopyFileA("C:\\source", "C:\\copy", TRUE);
+        CopyFileA("C:\\source", "C:\\copy flushed", TRUE);
+        HANDLE copy = CreateFileA("C:\\copy flushed", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        FlushFileBuffers(copy);
+        CloseHandle(copy);
+        DeleteFileA("C:\\deleted");
+        HANDLE mutex = CreateMutexExA(nullptr, "Global\\Test", 0, SYNCHRONIZE);
+        WaitForSingleObject(mutex, 0);
+        simwin::SetFault("Sleep", 1, "power_loss");
+        Sleep(1);
+    });
+    EXPECT_TRUE(Killed(status));
+    std::string events = Host("events.log");
+    EXPECT_EQ(events.substr(events.rfind('\n', events.size() - 2) + 1), "power loss at Sleep\n");
+    std::string error;
+    ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error;
+    const std::pair<const char *, const char *> kept[] = {
+        {"clean", "on the disk"},   {"rewritten", "on the disk"}, {"earlier", ""},
+        {"moved", "flushed"},       {"committed", "committed"},   {"copy", ""},
+        {"copy flushed", "copied"},
+    };
+    for (const auto &[name, bytes] : kept) {
+        EXPECT_TRUE(Exists(std::string("C:\\") + name)) << name;
+        EXPECT_EQ(Host(std::string("C/") + name), bytes) << name;
+    }
+    EXPECT_FALSE(Exists("C:\\flushed"));
+    EXPECT_FALSE(Exists("C:\\deleted"));
+    HANDLE mutex = CreateMutexExA(nullptr, "Global\\Test", 0, SYNCHRONIZE);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    CloseHandle(mutex);
+    // Nothing is left to forget: a second power loss changes nothing.
+    EXPECT_TRUE(Killed(InChild([] {
+        simwin::SetFault("Sleep", 1, "power_loss");
+        Sleep(1);
+    })));
+    for (const auto &[name, bytes] : kept)
+        EXPECT_EQ(Host(std::string("C/") + name), bytes) << name;
+    ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error;
 }
 
 // A program's run that ends holding things says so, one line per kind, and still exits with 0;

@@ -1,0 +1,219 @@
+// The sweeps over the road of a print job, on each route to the e-reader (a drive, a media
+// device as simwin first modelled them, one as real e-readers present themselves) and for each
+// way a run can end badly: the nth call of an operation fails, the run is killed there, or the
+// power goes there, for every operation and every n. After it, a page of the next job and clean
+// runs: every page on the e-reader exactly once, what it held before unchanged, nothing broken
+// or partial there, the spool empty. And a long job, which arrives whole in one run.
+#include "tests/support/runs.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "simwin/simwin_internal.h"
+
+namespace {
+
+const std::string kPdf = std::string(kSpool) + "\\VellumTransit.pdf";
+
+struct Route {
+    const char *name;
+    std::string ini;
+    std::string documents;   // below the machine folder
+    const char *copied;      // the copy line
+    const char *removed;     // the lines that end a run which copied
+    std::string hiddenCheck; // a folder where nothing may be hidden but the storage ("": none)
+    int crashes;             // at least this many crashes in a crash or power sweep
+};
+
+const Route kRoutes[] = {
+    {"Drive", DriveEreader(), "E/documents", "E:\\Output copied to Kindle!\n",
+     "Get drive type...\nE:\\ - Removable\r\nMedia in Drive E has been ejected safely.\n", "", 100},
+    {"ModelledMedia", kModelledMedia, "media/Scribe/Internal Storage/documents",
+     "Kindle Scribe: Output copied to Kindle!\n", "Kindle Scribe can be unplugged.\n",
+     "media/Scribe", 250},
+    {"RealMedia", kRealMedia, "media/Scribe/Internal Storage/documents",
+     "Kindle Scribe: Output copied to Kindle!\n", "Kindle Scribe can be unplugged.\n",
+     "media/Scribe", 250},
+};
+
+enum Ending { kFault, kCrash, kPowerLoss };
+const char *const kEndingNames[] = {"Fault", "Crash", "PowerLoss"};
+
+// What the e-reader holds before the print job, by name in documents.
+const std::map<std::string, std::string> kOlder = {
+    {"VellumTransit.pdf", "%PDF-1.3\r\n% an older document of ours\r\n%%EOF\r\n"},
+    {"Notes.txt", "notes"}};
+
+class Road : public MachineTest {
+  protected:
+    void Prepare(const Route &route, int pages) {
+        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
+        std::filesystem::create_directories(Documents(route));
+        std::filesystem::create_directories(folder + "/media/Scribe/Internal Storage/_nameless");
+        for (const auto &[name, bytes] : kOlder)
+            std::ofstream(Documents(route) + "/" + name, std::ios::binary) << bytes;
+        Load(route.ini);
+        for (int page = 1; page <= pages; ++page)
+            WriteFile(JobPagePath(page), JobPage(page));
+    }
+    void Reload() {
+        std::string error;
+        ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error; // the e-reader back in
+    }
+    std::string Documents(const Route &route) { return folder + "/" + route.documents; }
+    // How often each page is on the e-reader, in the waiting PDF or spooled; what the e-reader
+    // held before is unchanged, every other file on it is a whole PDF, nothing is partial or
+    // hidden there.
+    std::vector<int> Census(const Route &route, const std::string &context, int pages) {
+        std::map<std::string, std::string> device = HostFiles(Documents(route));
+        for (const auto &[name, bytes] : kOlder)
+            EXPECT_EQ(device[name], bytes) << context;
+        for (const auto &[name, bytes] : device)
+            EXPECT_TRUE(kOlder.count(name) ||
+                        (IsWholePdf(bytes) && name.find(".partial") == std::string::npos))
+                << name << "\n"
+                << context;
+        if (!route.hiddenCheck.empty()) {
+            for (const auto &entry :
+                 std::filesystem::directory_iterator(folder + "/" + route.hiddenCheck))
+                EXPECT_EQ(entry.path().filename(), "Internal Storage") << context;
+        }
+        std::string waiting = ReadFile(kPdf);
+        EXPECT_TRUE(waiting.empty() || IsWholePdf(waiting)) << context;
+        std::vector<int> copies(pages + 1, 0);
+        for (int page = 1; page <= pages; ++page) {
+            copies[page] = Exists(JobPagePath(page)) + Occurrences(waiting, JobPage(page));
+            for (const auto &file : device)
+                copies[page] += Occurrences(file.second, JobPage(page));
+        }
+        return copies;
+    }
+    // A page of the next print job, spooled after the run: a PDF made again of the run's pages
+    // would then differ from the one already delivered, and show as pages twice. Then clean
+    // runs until the spool is empty (at most three): every page on the e-reader exactly once.
+    void RunCleanAndCheck(const Route &route, const std::string &context, int pages) {
+        WriteFile(JobPagePath(pages + 1), JobPage(pages + 1));
+        for (int run = 0; run < 3 && !List(kSpool).empty(); ++run) {
+            Reload();
+            RunProgram();
+        }
+        EXPECT_TRUE(List(kSpool).empty()) << context;
+        std::vector<int> copies = Census(route, context, pages + 1);
+        for (int page = 1; page <= pages + 1; ++page)
+            EXPECT_EQ(copies[page], 1) << "page " << page << "\n" << context;
+    }
+};
+
+class Sweep : public Road, public ::testing::WithParamInterface<std::tuple<int, Ending>> {};
+
+// One fault per run, for every call of every operation (COM and WPD calls among them): each run
+// exits 0, holds nothing, leaves no partial PDF and loses no page. A run killed at the nth call
+// of any operation (a copy or transfer also cut half way), or one whose power goes there, loses
+// what a kill or a power loss loses. Clean runs after either put every page on the e-reader
+// exactly once.
+TEST_P(Sweep, EveryPageOnceWhateverEndsARun) {
+    const Route &route = kRoutes[std::get<0>(GetParam())];
+    Ending ending = std::get<1>(GetParam());
+    const int pages = ending == kFault ? 2 : 12;
+    Prepare(route, pages);
+    EXPECT_EQ(RunProgram().substr(0, 6), "Adding");
+    const std::map<std::string, int> calls = simwin::CallCounts();
+    int runs = 0, media = 0;
+    for (const auto &[operation, count] : calls) {
+        bool com = operation.find("::") != std::string::npos || operation == "CoInitializeEx" ||
+                   operation == "CoCreateInstance";
+        EXPECT_EQ(simwin::IsMediaOperation(operation), com) << operation; // [faults] takes it
+        bool writes =
+            operation == "WriteFile" || operation == "CopyFileA" || operation == "IStream::Write";
+        std::vector<std::string> modes = {""};
+        if (ending == kCrash)
+            modes = writes ? std::vector<std::string>{"crash", "crash_half"}
+                           : std::vector<std::string>{"crash"};
+        if (ending == kPowerLoss)
+            modes = {"power_loss"};
+        for (int nth = 1; nth <= count; ++nth) {
+            for (const std::string &mode : modes) {
+                SCOPED_TRACE(operation + " #" + std::to_string(nth) + " " + mode);
+                Prepare(route, pages);
+                std::string context;
+                if (ending == kFault) {
+                    simwin::SetFault(operation, nth, "");
+                    context = RunProgram();
+                    EXPECT_FALSE(Exists(kPdf + ".partial")) << context;
+                    std::vector<int> copies = Census(route, context, pages);
+                    for (int page = 1; page <= pages; ++page)
+                        EXPECT_GE(copies[page], 1) << "page " << page << " lost\n" << context;
+                } else {
+                    ASSERT_TRUE(RunKilledAt(folder, operation, nth, mode));
+                    context = ReadHostFile(folder + "/events.log");
+                    std::string end = mode == "power_loss" ? "power loss at " : "crash at ";
+                    EXPECT_NE(context.find(end + operation + "\n"), std::string::npos);
+                }
+                RunCleanAndCheck(route, context, pages);
+                ++runs;
+                media += com;
+            }
+        }
+    }
+    std::cout << "[ sweep    ] " << runs << " runs over " << calls.size() << " operations, "
+              << media << " at COM or WPD calls\n";
+    EXPECT_GT(runs, ending == kFault ? 50 : route.crashes);
+    if (ending == kFault && !route.hiddenCheck.empty()) {
+        EXPECT_GT(media, 50);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, Sweep,
+                         ::testing::Combine(::testing::Values(0, 1, 2),
+                                            ::testing::Values(kFault, kCrash, kPowerLoss)),
+                         [](const ::testing::TestParamInfo<std::tuple<int, Ending>> &info) {
+                             return std::string(kRoutes[std::get<0>(info.param)].name) + "_" +
+                                    kEndingNames[std::get<1>(info.param)];
+                         });
+
+class LongJob : public Road, public ::testing::WithParamInterface<int> {};
+
+// A long job in one run: a PDF of 256 pages a round, in page order, no page offered to a full
+// document, each PDF under the next free name, and the e-reader found once and removed once, at
+// the end.
+TEST_P(LongJob, ArrivesWholeInOneRun) {
+    const Route &route = kRoutes[GetParam()];
+    const std::pair<int, std::vector<int>> jobs[] = {{300, {256, 44}}, {600, {256, 256, 88}}};
+    for (const auto &[pages, documents] : jobs) {
+        SCOPED_TRACE(pages);
+        Prepare(route, pages);
+        std::string transcript = RunProgram();
+        EXPECT_EQ(Occurrences(transcript, "Adding "), pages);
+        EXPECT_EQ(Occurrences(transcript, "Reached Max Page Number"), 0);
+        EXPECT_EQ(Occurrences(transcript, route.copied), (int)documents.size());
+        EXPECT_EQ(Occurrences(transcript, route.removed), 1);
+        if (!route.hiddenCheck.empty()) {
+            // The e-reader is found once a run: the devices listed once (a count, then the
+            // list), the e-reader opened once, however many PDFs it takes.
+            EXPECT_EQ(simwin::CallCounts()["IPortableDeviceManager::GetDevices"], 2);
+            EXPECT_EQ(simwin::CallCounts()["IPortableDevice::Open"], 1);
+        }
+        std::string end = std::string(route.copied) + route.removed;
+        EXPECT_EQ(transcript.substr(transcript.size() - end.size()), end);
+        std::map<std::string, std::string> device = HostFiles(Documents(route));
+        EXPECT_EQ(device.size(), kOlder.size() + documents.size());
+        int page = 1;
+        for (size_t d = 0; d < documents.size(); ++d) {
+            std::string name = "VellumTransit (" + std::to_string(d + 2) + ").pdf";
+            std::string pdf = device[name];
+            size_t at = 0;
+            for (int k = 0; k < documents[d]; ++k, ++page)
+                EXPECT_NE(at = pdf.find(JobPage(page), at), std::string::npos)
+                    << name << " " << page;
+            EXPECT_EQ(Occurrences(pdf, "/Type/Page/"), documents[d]) << name;
+        }
+        EXPECT_TRUE(List(kSpool).empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, LongJob, ::testing::Values(0, 1, 2),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                             return std::string(kRoutes[info.param].name);
+                         });
+
+} // namespace
