@@ -42,14 +42,17 @@ std::string RunProgram() {
 }
 
 bool RunKilledAt(const std::string &folder, const std::string &operation, int nth,
-                 const std::string &mode) {
+                 const std::string &mode, void (*body)()) {
     fflush(stdout);
     pid_t child = fork();
     if (child == 0) {
         if (!freopen("/dev/null", "w", stdout))
             _exit(3);
         simwin::SetFault(operation, nth, mode);
-        RunVellumTransit();
+        if (body)
+            body();
+        else
+            RunVellumTransit();
         _exit(0);
     }
     int status = 0;

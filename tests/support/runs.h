@@ -22,11 +22,11 @@ std::string JobPagePath(int page);
 // Runs the program once with its console captured; expects exit code 0 and nothing held.
 std::string RunProgram();
 
-// Runs the program in a child process that is killed at the nth call of operation (mode "crash"
-// or "crash_half"), as a kill would; the machine is then loaded again from its folder. True when
-// the child died there.
+// Runs the program (or body) in a child process that is killed at the nth call of operation
+// (mode "crash", "crash_half" or "power_loss"); the machine is then loaded again from its
+// folder. True when the child died there.
 bool RunKilledAt(const std::string &folder, const std::string &operation, int nth,
-                 const std::string &mode);
+                 const std::string &mode, void (*body)() = nullptr);
 
 // How often text occurs in bytes.
 int Occurrences(const std::string &bytes, const std::string &text);
