@@ -15,14 +15,6 @@ std::string DriveEreader(const std::string &driveKeys) {
            "removal_policy = 3\nparent_id = USB\\VID_0AB1&PID_0C22\\1\n";
 }
 
-const char kModelledMedia[] = "[media Scribe]\nfriendly_name = Kindle Scribe\ndescription = Kindle "
-                              "Scribe\nstorages = Internal Storage\noptimal_buffer = 4096\n";
-const char kRealMedia[] =
-    "[media Scribe]\npnp_id = \\\\?\\usb#vid_1949&pid_9981#g0001\nfriendly_name = Kindle "
-    "Scribe\ndescription = MTP USB Device\nmodel = Kindle Scribe\nstorages = Internal "
-    "Storage\noptimal_buffer = 4096\nenum_batch = 2\nunreadable = Internal Storage/_nameless\n"
-    "no_original_name = Internal Storage/documents/VellumTransit.pdf\ntransfer = on_create\n";
-
 // The scan bytes differ in length, and each page ends at its own length with the end marker,
 // so no page is a part of another.
 std::string JobPage(int page) {

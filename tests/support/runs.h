@@ -7,14 +7,6 @@
 // An e-reader drive at E:; driveKeys go into its drive section.
 std::string DriveEreader(const std::string &driveKeys = "");
 
-// A media e-reader "Scribe" as simwin first modelled them, and one as real e-readers present
-// themselves (described by the MTP driver, known by vendor and model, names without
-// extensions, two identifiers per call, a nameless folder at the root that cannot be read, an
-// older copy known only by its object name, objects that exist from the create call on). The
-// real one needs the folder Internal Storage/_nameless.
-extern const char kModelledMedia[];
-extern const char kRealMedia[];
-
 // Page n of a job (1275 x 1650): bytes that no other page contains, so copies can be counted.
 std::string JobPage(int page);
 std::string JobPagePath(int page);
