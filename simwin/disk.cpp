@@ -14,7 +14,6 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,31 +39,47 @@ bool CopyBytes(int from, int to) {
     return got == 0;
 }
 
+// The journal, opened (and made) on first use.
+int Journal(Machine &machine) {
+    if (machine.journal < 0) {
+        mkdir(Notes(machine).c_str(), 0755);
+        machine.journal = open((Notes(machine) + "/journal").c_str(),
+                               O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    }
+    return machine.journal;
+}
+
 // Reads what the machine's processes added to the journal since this one last looked.
 void Catch(Machine &machine) {
-    std::ifstream in(Notes(machine) + "/journal", std::ios::binary);
-    in.seekg(0, std::ios::end);
-    long long size = in ? (long long)in.tellg() : 0;
-    if (size < machine.journalRead) { // emptied by a power loss: every file is on the disk
+    int journal = Journal(machine);
+    struct stat info;
+    if (journal < 0 || fstat(journal, &info) != 0)
+        return;
+    if (info.st_size < machine.journalRead) { // emptied by a power loss: all is on the disk
         machine.unflushed.clear();
         machine.journalRead = 0;
     }
-    in.seekg(machine.journalRead);
-    std::string line;
+    std::string text((size_t)(info.st_size - machine.journalRead), '\0');
+    ssize_t got = text.empty() ? 0 : pread(journal, &text[0], text.size(), machine.journalRead);
+    text.resize(got > 0 ? (size_t)got : 0);
     // A line another process is still writing has no line end yet: it waits for the next look.
-    while (std::getline(in, line) && !in.eof() && line.size() > 2) {
-        machine.journalRead += (long long)line.size() + 1;
-        if (line[0] == 'c')
-            machine.unflushed.erase(line.substr(2));
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        machine.journalRead += (long long)(end - at + 1);
+        if (end - at < 3)
+            continue;
+        std::string key = text.substr(at + 2, end - at - 2);
+        if (text[at] == 'c')
+            machine.unflushed.erase(key);
         else
-            machine.unflushed[line.substr(2)] = line[0];
+            machine.unflushed[key] = text[at];
     }
 }
 
 void Append(Machine &machine, char state, const std::string &key) {
-    mkdir(Notes(machine).c_str(), 0755);
-    std::ofstream(Notes(machine) + "/journal", std::ios::app | std::ios::binary)
-        << state << ' ' << key << '\n';
+    std::string line = std::string(1, state) + " " + key + "\n";
+    int journal = Journal(machine);
+    if (journal < 0 || write(journal, line.data(), line.size()) != (ssize_t)line.size())
+        fprintf(stderr, "simwin: the disk cache's journal cannot be written\n");
 }
 
 // Notes a file that is about to change: its bytes now are the ones on the disk, unless the
@@ -88,11 +103,12 @@ void NoteChangeOf(const struct stat &info, const std::string &readable) {
 
 void NoteCleanOf(Machine &machine, const struct stat &info) {
     Catch(machine);
-    std::string key = KeyOf(info);
-    if (!machine.unflushed.count(key))
+    auto found = machine.unflushed.find(KeyOf(info));
+    if (found == machine.unflushed.end())
         return;
-    unlink((Notes(machine) + "/" + key).c_str());
-    Append(machine, 'c', key);
+    if (found->second == 'o')
+        unlink((Notes(machine) + "/" + found->first).c_str());
+    Append(machine, 'c', found->first);
 }
 
 // Every regular file below folder, by its key, but those below skip (the cache, the mutexes).
@@ -124,6 +140,11 @@ void RemoveFiles(const std::string &folder) {
 }
 
 } // namespace
+
+Machine::~Machine() {
+    if (journal >= 0)
+        close(journal);
+}
 
 void NoteNewFile(int descriptor) {
     struct stat info;

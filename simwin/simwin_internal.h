@@ -141,9 +141,16 @@ struct Machine {
     std::map<HANDLE, MutexHandle> mutexHandles;
     uintptr_t nextHandle = 0x100;
 
-    // The disk cache's journal as far as this process has read it: each file's state by key.
+    // The disk cache's journal, open for appending once a note is made, and as far as this
+    // process has read it: each file's state by key.
+    int journal = -1;
     std::map<std::string, char> unflushed; // 'n' made and never flushed, 'o' changed since
     long long journalRead = 0;
+
+    Machine() = default;
+    Machine(const Machine &) = delete;
+    Machine &operator=(const Machine &) = delete;
+    ~Machine(); // simwin/disk.cpp
 };
 
 // The loaded machine; loads it from the environment on first use.

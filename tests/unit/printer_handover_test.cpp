@@ -118,10 +118,6 @@ std::string ModeName(const ::testing::TestParamInfo<const char *> &info) {
     return info.param;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, HandOver, ::testing::Values("crash"), ModeName);
-// The printer renames its pages into the spool before their bytes are flushed: after a power
-// loss they come back empty and are dropped. On until the pages are written through the one
-// durable write.
-INSTANTIATE_TEST_SUITE_P(DISABLED_Ends, HandOver, ::testing::Values("power_loss"), ModeName);
+INSTANTIATE_TEST_SUITE_P(Ends, HandOver, ::testing::Values("crash", "power_loss"), ModeName);
 
 } // namespace
