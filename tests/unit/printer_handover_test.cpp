@@ -17,13 +17,20 @@ bool Never(void *) {
     return false;
 }
 
-// A job as the printer's spool thread takes it: the pages written as they came, the run turn,
-// the hand-over, the program's run.
+// A job as the printer's spool thread takes it: the pages written as they came (the last piece
+// by piece, as a large JPEG document arrives), the run turn, the hand-over, the program's run.
 void PrintJob() {
     std::vector<std::string> waiting;
     for (int page = 1; page <= kPages; ++page) {
         waiting.push_back(WaitingPageName(kSpool, 1, page));
-        if (WriteWaitingPage(waiting.back(), JobPage(page)) != ERROR_SUCCESS)
+        std::string jpeg = JobPage(page);
+        if (page < kPages && WriteWaitingPage(waiting.back(), jpeg) != ERROR_SUCCESS)
+            return;
+        WaitingPageWriter writer;
+        if (page == kPages && (OpenWaitingPage(&writer, waiting.back()) != ERROR_SUCCESS ||
+                               AppendWaitingPage(&writer, jpeg.substr(0, 100)) != ERROR_SUCCESS ||
+                               AppendWaitingPage(&writer, jpeg.substr(100)) != ERROR_SUCCESS ||
+                               CloseWaitingPage(&writer, true) != ERROR_SUCCESS))
             return;
     }
     RunTurn turn;
