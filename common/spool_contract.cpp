@@ -60,6 +60,18 @@ int IsPageName(const char *name) {
     return 1;
 }
 
+int IsWaitingPageName(const char *name) {
+    size_t length = strlen(name), prefix = sizeof kWaitingPagePrefix - 1,
+           suffix = sizeof kWaitingPageSuffix - 1;
+    if (length <= prefix + suffix || strncmp(name, kWaitingPagePrefix, prefix) != 0 ||
+        strcmp(name + length - suffix, kWaitingPageSuffix) != 0)
+        return 0;
+    for (const char *c = name; *c; ++c)
+        if ((unsigned char)*c < 0x20 || strchr("\\/:*?\"<>|", *c))
+            return 0;
+    return 1;
+}
+
 int FormatWaitingPageName(int jobId, int page, char *name, size_t size) {
     return Fits(
         snprintf(name, size, "%s%d-%d%s", kWaitingPagePrefix, jobId, page, kWaitingPageSuffix),

@@ -36,6 +36,9 @@ inline constexpr char kPreparedName[] = VT_SPOOL_STEM ".pages.partial";
 inline constexpr char kRecordFirstLine[] = VT_SPOOL_STEM " page record 2";
 inline constexpr char kRecordFirstLineV1[] = VT_SPOOL_STEM " page record 1";
 inline constexpr char kSendingNote[] = VT_SPOOL_STEM ".pdf.sending";
+// The printer's note of a job being handed over: which waiting files become which pages.
+inline constexpr char kHandOverNote[] = VT_SPOOL_STEM ".handover";
+inline constexpr char kHandOverFirstLine[] = VT_SPOOL_STEM " hand-over 1";
 
 // The printer's files in the spool folder: find patterns and the parts of their names.
 inline constexpr char kWaitingPagePrefix[] = "PrinterJob";
@@ -68,6 +71,10 @@ unsigned long long PageJobNumber(const char *name);
 // that begins with the whole stem is no 8.3 alias: those are at most eight characters and a
 // tilde before the dot.) Only such names may be read from the spool's state files.
 int IsPageName(const char *name);
+
+// Whether name is a bare waiting name of the printer's ("PrinterJob...tmp", no drive, separator,
+// stream, wildcard or control character).
+int IsWaitingPageName(const char *name);
 
 // Writes the waiting name of page (from 1) of the printer's job jobId into name. 1 when it
 // fits, else 0 with name emptied.

@@ -4,6 +4,7 @@
 
 #include "common/durable_file.h"
 #include "common/file_delete.h"
+#include "common/handover.h"
 #include "common/spool_contract.h"
 #include "driver/conversion.h"
 #include "driver/natural_order.h"
@@ -92,8 +93,8 @@ ListingResult ListSpool(Spool *listing, const PageRecord *recorded) {
 // Names each folder (or anything else that is not a file) found under the name of one of the
 // program's own files: it would stop every run, and the run's line alone would not say why.
 void NameObstacles() {
-    const char *const names[] = {kOutputFileName, kPartialFileName, kRecordName, kPreparedName,
-                                 kSendingNote};
+    const char *const names[] = {kOutputFileName, kPartialFileName, kRecordName,
+                                 kPreparedName,   kSendingNote,     kHandOverNote};
     for (const char *name : names) {
         _finddata_t found;
         intptr_t search = _findfirst(name, &found);
@@ -176,7 +177,9 @@ StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const Spool
 int OpenSpool(Spool *spool) {
     *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}};
     EnterSpoolDirectory();
-    if (!SettlePageRecord(&spool->left)) {
+    // A job the printer was stopped in the middle of handing over is completed first, so that
+    // none of its pages is converted without the rest.
+    if (!CompleteHandOver("") || !SettlePageRecord(&spool->left)) {
         NameObstacles();
         return 0;
     }

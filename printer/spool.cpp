@@ -5,6 +5,7 @@
 
 #include "common/durable_file.h"
 #include "common/file_delete.h"
+#include "common/handover.h"
 #include "common/spool_contract.h"
 
 #include <cerrno>
@@ -54,6 +55,7 @@ void DeleteStalePages(const std::string &folder) {
     std::vector<std::string> stale;
     {
         std::lock_guard<std::mutex> guard(PlatformLock());
+        CompleteHandOver(folder); // a job half handed over is a whole job, not stale pages
         for (std::string pattern : {std::string(kWaitingPagePrefix) + "*" + kWaitingPageSuffix,
                                     std::string(kRunOutputPrefix) + "*" + kRunOutputSuffix}) {
             _finddata_t entry;
@@ -185,11 +187,20 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
     if (error == ERROR_SUCCESS && highest >= 1000000000ull)
         error = ERROR_FILENAME_EXCED_RANGE;
     *job = (int)highest + 1;
-    std::vector<std::string> done;
-    for (size_t page = 0; page < waiting.size() && error == ERROR_SUCCESS; ++page) {
+    // The job's pages reach the spool all or none: the note of the renames goes to the disk
+    // before the first of them, so that whoever finds it after a kill completes them.
+    std::vector<HandOverPage> pages;
+    for (size_t page = 0; page < waiting.size(); ++page) {
         char pageName[64];
         FormatPageName((unsigned long long)*job, page + 1, pageName, sizeof pageName);
-        std::string name = folder + "\\" + pageName;
+        pages.push_back({waiting[page].substr(waiting[page].find_last_of('\\') + 1), pageName});
+    }
+    bool noted = error == ERROR_SUCCESS && WriteHandOverNote(folder, pages);
+    if (error == ERROR_SUCCESS && !noted)
+        error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    std::vector<std::string> done;
+    for (size_t page = 0; page < waiting.size() && error == ERROR_SUCCESS; ++page) {
+        std::string name = folder + "\\" + pages[page].page;
         // Never over a page already there: MoveFileExA without MOVEFILE_REPLACE_EXISTING.
         if (MoveFileExA(waiting[page].c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
             done.push_back(name);
@@ -198,11 +209,14 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
     }
     if (error != ERROR_SUCCESS) {
         // Part of a job would print as a whole one: none of it stays (while the turn is still
-        // held, so that no run sees it).
+        // held, so that no run sees it), and only then does the note go.
         guard.unlock();
         done.insert(done.end(), waiting.begin() + (long)done.size(), waiting.end());
         DeletePages(done);
+        guard.lock();
     }
+    if (noted)
+        DeleteHandOverNote(folder);
     return error;
 }
 

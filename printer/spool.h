@@ -22,8 +22,8 @@ std::mutex &PlatformLock();
 // The spool folder (the Windows directory's VellumTransit); returns non-zero when it exists.
 int FindSpoolFolder(std::string *folder);
 
-// Deletes the waiting pages and captured output that an earlier printer left when it was
-// stopped mid-job.
+// Completes a hand-over that an earlier printer was stopped in (its note names the renames
+// left), then deletes the waiting pages and captured output it left when it was stopped mid-job.
 void DeleteStalePages(const std::string &folder);
 
 // Where page (from 1) of a job waits until the job is handed over. Neither the name nor its

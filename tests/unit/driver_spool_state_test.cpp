@@ -115,6 +115,38 @@ TEST_F(SpoolState, GarbageOverARecordLetsNothingPrintTwice) {
     }
 }
 
+// A job the printer was stopped in the middle of handing over is completed by the run that finds
+// its note, so that it prints whole; a note that is not the printer's (not whole, or naming
+// anything but a waiting page and a page) is deleted, and nothing it names is touched.
+TEST_F(SpoolState, AHandOverNoteIsCompletedOrRefused) {
+    const std::string note = std::string(kSpool) + "\\VellumTransit.handover";
+    const std::string first = std::string(kHandOverFirstLine) + "\n";
+    Load();
+    WriteFile(JobPagePath(1), JobPage(1)); // renamed before the printer was stopped
+    WriteFile(std::string(kSpool) + "\\PrinterJob7-2.tmp", JobPage(2));
+    WriteFile(note, first + "PrinterJob7-1.tmp VellumTransit1.jpg\n" +
+                        "PrinterJob7-2.tmp VellumTransit2.jpg\nend\n");
+    std::string transcript = RunProgram();
+    EXPECT_EQ(Occurrences(transcript, "Adding "), 2) << transcript;
+    EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf"});
+
+    const std::string planted[] = {
+        first + "PrinterJob7-2.tmp VellumTransit2.jpg\n",              // cut before its end
+        first + "..\\PrinterJob7-2.tmp VellumTransit2.jpg\nend\n",     // not a bare name
+        first + "PrinterJob7-2.tmp ..\\..\\VellumTransit2.jpg\nend\n", // nor this
+        first + "PrinterJob7-2.tmp VellumTransit.pdf\nend\n",          // not a page
+        "not a note\n"};
+    for (const std::string &text : planted) {
+        SCOPED_TRACE(text);
+        ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
+        Load();
+        WriteFile(std::string(kSpool) + "\\PrinterJob7-2.tmp", "waiting");
+        WriteFile(note, text);
+        EXPECT_EQ(RunProgram(), "VellumTransit*.jpg\nNo *.jpg files in temp directory!\n");
+        EXPECT_EQ(List(kSpool), std::vector<std::string>{"PrinterJob7-2.tmp"});
+    }
+}
+
 // A folder under the name of one of the program's files stops the runs: the run names it.
 TEST_F(SpoolState, AFolderInTheWayIsNamed) {
     const std::pair<const char *, const char *> cases[] = {
