@@ -153,10 +153,20 @@ CopyResult CopyToEreader(DWORD *error) {
         DeleteFileA(partial);
         return COPY_FAILED;
     }
-    for (; number <= kDeliveredNameLast; ++number) {
+    for (int noted = number; number <= kDeliveredNameLast; ++number) {
         if (survey.taken[number] || !FormatDeliveredName(number, name, sizeof name) ||
             !DocumentsPath(name, "", destination, sizeof destination))
             continue;
+        // The note must name the copy's final name, or a kill before the PDF's delete would
+        // leave the copy unrecognised and the PDF delivered twice.
+        if (number != noted) {
+            snprintf(note.name, sizeof note.name, "%s", name);
+            if (!WriteSendingNote(note)) {
+                *error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+                break;
+            }
+            noted = number;
+        }
         if (MoveFileExA(partial, destination, MOVEFILE_WRITE_THROUGH))
             return COPY_DONE;
         *error = GetLastError();

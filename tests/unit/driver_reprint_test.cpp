@@ -96,4 +96,21 @@ TEST_F(Reprint, OnlyTheNotedCopyOfThisPdfIsItsDelivery) {
     }
 }
 
+// A name taken between the survey and the rename: the copy goes under the next free name, and the
+// note follows it, so that a run killed before the PDF's delete is still known to have delivered.
+TEST_F(Reprint, TheNoteFollowsTheCopyToTheNextFreeName) {
+    const Route &drive = kRoutes[0];
+    Prepare(drive);
+    Spool();
+    simwin::SetFault("MoveFileExA", 3, "80"); // the PDF's rename, the record's, then the copy's
+    // Killed at the PDF's delete: after the pages' two, the record's, and the old note's.
+    ASSERT_TRUE(RunKilledAt(folder, "DeleteFileA", 5, "crash"));
+    ASSERT_TRUE(Exists(std::string(kSpool) + "\\VellumTransit.pdf"))
+        << ReadHostFile(folder + "/events.log");
+    EXPECT_EQ(Delivery(), drive.already);
+    std::map<std::string, std::string> device = HostFiles(folder + "/" + drive.documents);
+    ASSERT_EQ(device.size(), 1u);
+    EXPECT_EQ(device.begin()->first, "VellumTransit (2).pdf");
+}
+
 } // namespace
