@@ -55,10 +55,15 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
     if (SUCCEEDED(result))
         result =
             CompareCandidates(open, survey, fileName, thisPdf ? 0 : note.pdfSize, &delivered, &cut);
-    bool settled = true; // nothing the note names is a copy cut short any more
-    if (SUCCEEDED(result) && cut && (settled = RemoveNewObject(open, folder.text, note.name)))
-        survey.taken[cut] = false;
-    if (SUCCEEDED(result) && survey.noted && settled && !delivered)
+    // A note is never deleted unsettled: while the copy it names cut short cannot be removed, no
+    // other copy is sent (its note would replace this one), and the next run tries again.
+    if (SUCCEEDED(result) && cut) {
+        if (RemoveNewObject(open, folder.text, note.name))
+            survey.taken[cut] = false;
+        else
+            result = TraceFailure("removing the copy cut short", E_FAIL);
+    }
+    if (SUCCEEDED(result) && survey.noted && !delivered)
         DeleteSendingNote();
     if (SUCCEEDED(result) && delivered) {
         DebugTrace("    already on the device as \"%s\"\n",

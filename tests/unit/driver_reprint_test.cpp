@@ -4,6 +4,7 @@
 #include "tests/support/runs.h"
 
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 
 namespace {
@@ -111,6 +112,30 @@ TEST_F(Reprint, TheNoteFollowsTheCopyToTheNextFreeName) {
     std::map<std::string, std::string> device = HostFiles(folder + "/" + drive.documents);
     ASSERT_EQ(device.size(), 1u);
     EXPECT_EQ(device.begin()->first, "VellumTransit (2).pdf");
+}
+
+// The copy that a note of this e-reader names, cut short (smaller than the PDF it was made
+// from), is removed before anything is sent; while it cannot be, nothing is sent and the note
+// stays, so that the next run removes it.
+TEST_F(Reprint, ACutCopyGoesBeforeAnythingIsSent) {
+    const Route &media = kRoutes[1];
+    Prepare(media);
+    Spool();
+    const std::string cut = folder + "/" + media.documents + "/VellumTransit.pdf";
+    std::ofstream(cut, std::ios::binary) << "%PDF-1.3 cut";
+    WriteFile(kNote, "VellumTransit.pdf\npdf 100000 5\ndevice "
+                     "\\\\?\\simwin#media#Scribe#{6ac27878-a6fa-4155-ba85-f98f491d4f33}\n");
+    simwin::SetFault("IPortableDeviceContent::Delete", 1, "0x80070005");
+    EXPECT_EQ(Delivery(), "Kindle Scribe: Could not copy the PDF (error 0x80004005).\nKindle "
+                          "must be plugged in!\n");
+    EXPECT_TRUE(Exists(kNote));
+    EXPECT_EQ(HostFiles(folder + "/" + media.documents).size(), 1u);
+    Load(media.ini);
+    EXPECT_EQ(RunProgram(), media.copied);
+    std::map<std::string, std::string> device = HostFiles(folder + "/" + media.documents);
+    ASSERT_EQ(device.size(), 1u);
+    EXPECT_TRUE(IsWholePdf(device["VellumTransit.pdf"]));
+    EXPECT_TRUE(List(kSpool).empty());
 }
 
 } // namespace
