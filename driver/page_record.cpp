@@ -60,12 +60,18 @@ bool ParseRecord(char *text, PageRecord *record) {
         } else if (part == 2 && strcmp(line, "end") == 0) {
             return end[1] == '\0';
         } else if (part == 2) {
+            // "second" lines keep, in a record of this version, a page that a record of
+            // version 1 knew only to the second.
             RecordedPage *page = &record->pages[record->count++];
-            if (sscanf(line, "page %u %lld %n", &page->size, &page->writeTime, &used) != 2 ||
-                used == 0 || line[used] == '\0' || strlen(line + used) >= sizeof page->name)
+            bool known = sscanf(line, "page %u %lld %n", &page->size, &page->writeTime, &used) == 2;
+            bool coarse =
+                !known && !seconds &&
+                sscanf(line, "second %u %lld %n", &page->size, &page->writeTime, &used) == 2;
+            if (!(known || coarse) || used == 0 || line[used] == '\0' ||
+                strlen(line + used) >= sizeof page->name)
                 return false;
+            page->wholeSeconds = seconds || coarse;
             strcpy(page->name, line + used);
-            page->wholeSeconds = seconds;
             // A run records only the spooled pages it listed: a record naming any other file
             // (another folder, a drive, a device's document) is not one of ours.
             if (!IsPageName(page->name))
@@ -127,7 +133,8 @@ bool WriteRecord(const char *name, const PageRecord *record) {
                           (unsigned)record->pdfSize);
     for (size_t i = 0; i < record->count; ++i) {
         const RecordedPage &page = record->pages[i];
-        length += snprintf(text.bytes + length, kLineRoom, "page %u %lld %s\n", (unsigned)page.size,
+        length += snprintf(text.bytes + length, kLineRoom, "%s %u %lld %s\n",
+                           page.wholeSeconds ? "second" : "page", (unsigned)page.size,
                            page.writeTime, page.name);
     }
     length += snprintf(text.bytes + length, kLineRoom, "end\n");

@@ -99,6 +99,23 @@ TEST_F(SpoolState, ARecordedPageIsKnownByItsFullTime) {
     }
 }
 
+// A page that a record of version 1 holds back (its delete refused) stays held back when the
+// record is written again in this version: it is never converted a second time.
+TEST_F(SpoolState, APageHeldBackByAnOlderRecordStaysHeldBack) {
+    Prepare();
+    WriteFile(kRecord, std::string(kRecordFirstLineV1) + "\npdf 100\n" +
+                           Line(Spooled(1), "VellumTransit1.jpg", 0, true) + "end\n");
+    for (int nth = 1; nth <= 400; ++nth)
+        simwin::SetFault("DeleteFileA", nth, "32");
+    std::string transcript = RunProgram();
+    EXPECT_EQ(Occurrences(transcript, "Adding "), 1) << transcript; // page 2 only
+    EXPECT_NE(ReadFile(kRecord).find("\nsecond "), std::string::npos) << ReadFile(kRecord);
+    Load(DriveEreader());
+    transcript = RunProgram();
+    EXPECT_EQ(Occurrences(transcript, "Adding "), 0) << transcript;
+    EXPECT_TRUE(List(kSpool).empty()) << transcript;
+}
+
 // Garbage written over a real record (one that holds back pages whose delete was refused) does
 // not let those pages print again: nothing is converted while it is there.
 TEST_F(SpoolState, GarbageOverARecordLetsNothingPrintTwice) {
