@@ -26,6 +26,14 @@ bool SameLetters(const char *text, const char *ascii, size_t length) {
     return true;
 }
 
+// Whether name has no drive, separator, stream, wildcard or control character: a bare name.
+bool IsBareName(const char *name) {
+    for (const char *c = name; *c; ++c)
+        if ((unsigned char)*c < 0x20 || strchr("\\/:*?\"<>|", *c))
+            return false;
+    return true;
+}
+
 } // namespace
 
 int SpoolFolderPath(char *path, size_t size) {
@@ -54,10 +62,7 @@ int IsPageName(const char *name) {
     if (length < stem + suffix || !SameLetters(name, kPagePrefix, stem) ||
         !SameLetters(name + length - suffix, ".jpg", suffix))
         return 0;
-    for (const char *c = name; *c; ++c)
-        if ((unsigned char)*c < 0x20 || strchr("\\/:*?\"<>|", *c))
-            return 0;
-    return 1;
+    return IsBareName(name);
 }
 
 int IsWaitingPageName(const char *name) {
@@ -66,10 +71,7 @@ int IsWaitingPageName(const char *name) {
     if (length <= prefix + suffix || strncmp(name, kWaitingPagePrefix, prefix) != 0 ||
         strcmp(name + length - suffix, kWaitingPageSuffix) != 0)
         return 0;
-    for (const char *c = name; *c; ++c)
-        if ((unsigned char)*c < 0x20 || strchr("\\/:*?\"<>|", *c))
-            return 0;
-    return 1;
+    return IsBareName(name);
 }
 
 int FormatWaitingPageName(int jobId, int page, char *name, size_t size) {
