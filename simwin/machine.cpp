@@ -21,6 +21,11 @@ Machine *gMachine = nullptr;
 // Every operation simwin can fail, by the name [faults] gives it. A fault on any other name
 // would quietly test nothing, so it is refused.
 const char *const kOperations[] = {"CloseHandle",
+                                   "CM_Register_Notification",
+                                   "CreateWindowExA",
+                                   "GetLogicalDrives",
+                                   "LoadLibraryA",
+                                   "RegisterClassA",
                                    "CopyFileA",
                                    "CreateFileA",
                                    "CreateMutexExA",
@@ -315,6 +320,10 @@ bool SetMachineKey(Machine *machine, const std::string &key, const std::string &
     }
     if (key == "wpd")
         return SetWpdKey(machine, value);
+    if (key == "cm_notification") {
+        machine->cmNotificationMissing = value == "missing";
+        return value == "ok" || value == "missing";
+    }
     return false;
 }
 
@@ -512,12 +521,20 @@ void ReportHeldAtExit() {
         return;
     Held held = HeldNow();
     const std::pair<int, const char *> kinds[] = {
-        {held.heapBlocks, "heap blocks"},         {held.files, "open files"},
-        {held.findHandles, "listings"},           {held.volumeHandles, "volume handles"},
-        {held.deviceHandles, "device handles"},   {held.deviceInfoSets, "device information sets"},
-        {held.volumeSearches, "volume searches"}, {held.fileHandles, "file handles"},
-        {held.mutexHandles, "mutex handles"},     {held.comReferences, "COM references"},
-        {held.taskMemory, "COM memory blocks"},   {held.comInitialisations, "COM initialisations"},
+        {held.heapBlocks, "heap blocks"},
+        {held.files, "open files"},
+        {held.findHandles, "listings"},
+        {held.volumeHandles, "volume handles"},
+        {held.deviceHandles, "device handles"},
+        {held.deviceInfoSets, "device information sets"},
+        {held.volumeSearches, "volume searches"},
+        {held.fileHandles, "file handles"},
+        {held.mutexHandles, "mutex handles"},
+        {held.comReferences, "COM references"},
+        {held.taskMemory, "COM memory blocks"},
+        {held.comInitialisations, "COM initialisations"},
+        {held.notifications, "notification registrations"},
+        {held.windows, "windows"},
     };
     for (const auto &kind : kinds) {
         if (kind.first == 0)
@@ -726,6 +743,7 @@ Held HeldNow() {
     held.mutexHandles = (int)machine.mutexHandles.size();
     held.processHandles = ProcessHandlesHeld();
     CountMediaHeld(machine, &held);
+    CountArrivalHeld(&held);
     return held;
 }
 
