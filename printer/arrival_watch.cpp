@@ -169,9 +169,9 @@ bool CheckOnce(ArrivalWatch *watch) {
     bool devicesKnown = CountPortableDevices(&devices);
     if (drives == 0) // every machine has a drive: the call failed
         return false;
-    bool arrived = watch->checked && ((drives & ~watch->drives) != 0 ||
-                                      (devicesKnown && watch->devicesKnown &&
-                                       devices > watch->devices));
+    bool arrived =
+        watch->checked && ((drives & ~watch->drives) != 0 ||
+                           (devicesKnown && watch->devicesKnown && devices > watch->devices));
     watch->drives = drives;
     if (devicesKnown || !watch->devicesKnown) {
         watch->devices = devices;

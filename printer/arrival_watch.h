@@ -42,9 +42,9 @@ struct ArrivalWatch {
     HWND window = nullptr;
     bool windowDone = false; // the window's thread has made its window, or failed to
     std::chrono::steady_clock::time_point nextCheck;
-    bool checked = false;    // drives and devices below hold the last good check
-    DWORD drives = 0;        // GetLogicalDrives
-    DWORD devices = 0;       // the portable devices' count
+    bool checked = false; // drives and devices below hold the last good check
+    DWORD drives = 0;     // GetLogicalDrives
+    DWORD devices = 0;    // the portable devices' count
     bool devicesKnown = false;
 };
 

@@ -63,7 +63,13 @@ struct Printer {
     std::deque<int> spoolQueue; // closed jobs waiting for the spool thread, in order
     std::condition_variable wake;
     bool stopping = false;
+    bool arrived = false;     // an e-reader may have been plugged in since the last run began
+    bool delivering = false;  // a run for waiting documents works now (no job of its own)
+    int documentsWaiting = 0; // in the spool for the e-reader after the last run (-1: unknown)
 };
+
+// The printer-state-message while documents wait for the e-reader (waiting > 0).
+std::string WaitingMessage(int waiting);
 
 // Seconds since the printer started, from 1 on (IPP's up-time is never 0).
 long PrinterUpTime(const Printer &printer);

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <set>
 #include <thread>
 
 namespace {
@@ -297,4 +298,27 @@ DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
         std::this_thread::sleep_for(kPollInterval);
     }
     return ERROR_SUCCESS;
+}
+
+int CountWaitingDocuments(const std::string &folder) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    int documents = 0;
+    _finddata_t entry;
+    intptr_t search = _findfirst((folder + "\\" + kOutputFileName).c_str(), &entry);
+    if (search != -1) {
+        ++documents;
+        _findclose(search);
+    } else if (errno != ENOENT) {
+        return -1;
+    }
+    search = _findfirst((folder + "\\" + kPagePattern).c_str(), &entry);
+    if (search == -1)
+        return errno == ENOENT ? documents : -1;
+    std::set<unsigned long long> jobs;
+    do
+        jobs.insert(PageJobNumber(entry.name));
+    while (_findnext(search, &entry) == 0);
+    bool whole = errno == ENOENT; // a listing cut short could hide a job
+    _findclose(search);
+    return whole ? documents + (int)jobs.size() : -1;
 }
