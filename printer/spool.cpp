@@ -314,10 +314,15 @@ int CountWaitingDocuments(const std::string &folder) {
     search = _findfirst((folder + "\\" + kPagePattern).c_str(), &entry);
     if (search == -1)
         return errno == ENOENT ? documents : -1;
-    std::set<unsigned long long> jobs;
-    do
-        jobs.insert(PageJobNumber(entry.name));
-    while (_findnext(search, &entry) == 0);
+    std::set<unsigned long long> jobs; // 0 for the pages of no job
+    do {
+        // A job's page is VellumTransit<J>-<P>.jpg; any other name belongs to no job.
+        const char *rest = entry.name + strlen(kPagePrefix);
+        unsigned long long job = PageJobNumber(entry.name);
+        while (*rest >= '0' && *rest <= '9')
+            ++rest;
+        jobs.insert(*rest == '-' && rest[1] >= '0' && rest[1] <= '9' ? job : 0);
+    } while (_findnext(search, &entry) == 0);
     bool whole = errno == ENOENT; // a listing cut short could hide a job
     _findclose(search);
     return whole ? documents + (int)jobs.size() : -1;
