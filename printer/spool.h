@@ -6,6 +6,8 @@
 // its spool thread, so every platform call of the printer is made holding PlatformLock(), and
 // none that can block for long: the waits for the run turn and for the program are polled, and
 // a delete that is refused for a moment is retried for at most a second, one file at a time.
+// The printer's own lock may be held when the platform lock is taken (a job's note is written
+// before its answer), never the other way round.
 #pragma once
 
 #include "common/win32.h"
