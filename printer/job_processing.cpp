@@ -200,7 +200,6 @@ bool JobStopped(void *context) {
 
 // A run is about to look for the e-reader: arrivals noticed before now are its to deliver.
 void NoteRunStart(Printer *printer) {
-    std::lock_guard<std::mutex> guard(printer->lock);
     printer->arrived = false;
 }
 
@@ -213,9 +212,9 @@ void NoteWaiting(Printer *printer, int waiting, const std::string &lastLine) {
 }
 
 // The arrival watch's note, from whichever thread heard of a device: the spool thread decides.
+// It takes no lock (see Printer::arrived).
 void NoteArrival(void *context) {
     Printer *printer = static_cast<Printer *>(context);
-    std::lock_guard<std::mutex> guard(printer->lock);
     printer->arrived = true;
     printer->wake.notify_all();
 }

@@ -68,7 +68,8 @@ media_ereader=('[media Scribe]'
     'pnp_id = \\?\usb#vid_1949&pid_9981#g0001#{6ac27878-a6fa-4155-ba85-f98f491d4f33}'
     'friendly_name = Kindle Scribe' 'description = Kindle Scribe' 'storages = Internal Storage')
 media_documents="media/Scribe/Internal Storage/documents"
-delivered() { [ -s "$MACHINE/$1/VellumTransit.pdf" ] && [ -z "$(ls -A "$SPOOL")" ]; }
+# delivered DOCUMENTS: the PDF is there and nothing of the program's waits in the spool.
+delivered() { [ -s "$MACHINE/$1/VellumTransit.pdf" ] && ! compgen -G "$SPOOL/VellumTransit*" >/dev/null; }
 says() { [ "$(printer_says)" = "$1" ]; }
 waiting='"1 document waits for the e-reader to be plugged in."|"other-warning"'
 
