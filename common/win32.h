@@ -71,6 +71,7 @@ static_assert(sizeof(CM_NOTIFY_FILTER) == 416 && offsetof(CM_NOTIFY_FILTER, u) =
               "CM_NOTIFY_FILTER as published: four DWORDs, then a union of 200 WCHARs");
 static_assert(offsetof(CM_NOTIFY_EVENT_DATA, u.DeviceInterface.SymbolicLink) == 24,
               "CM_NOTIFY_EVENT_DATA as published: the link after two DWORDs and the class");
-static_assert(sizeof(DEV_BROADCAST_VOLUME) == 20 && offsetof(DEV_BROADCAST_VOLUME, dbcv_flags) == 16,
+static_assert(sizeof(DEV_BROADCAST_VOLUME) == 20 &&
+                  offsetof(DEV_BROADCAST_VOLUME, dbcv_flags) == 16,
               "DEV_BROADCAST_VOLUME as published");
 #endif
