@@ -161,17 +161,20 @@ bool CountPortableDevices(DWORD *count) {
 }
 
 // One check: the drive letters and the portable devices' count now, compared with the last
-// good check. Returns true when something new is there.
-bool CheckOnce(ArrivalWatch *watch) {
+// good check. Returns true when something new is there, or when this is the first good check
+// after the one at the start failed (what came meanwhile cannot be told from what was there:
+// one run too many rather than an e-reader missed).
+bool CheckOnce(ArrivalWatch *watch, bool start) {
     std::lock_guard<std::mutex> guard(PlatformLock());
     DWORD drives = GetLogicalDrives();
     DWORD devices = 0;
     bool devicesKnown = CountPortableDevices(&devices);
     if (drives == 0) // every machine has a drive: the call failed
         return false;
-    bool arrived =
-        watch->checked && ((drives & ~watch->drives) != 0 ||
-                           (devicesKnown && watch->devicesKnown && devices > watch->devices));
+    bool arrived = !watch->checked
+                       ? !start
+                       : (drives & ~watch->drives) != 0 ||
+                             (devicesKnown && watch->devicesKnown && devices > watch->devices);
     watch->drives = drives;
     if (devicesKnown || !watch->devicesKnown) {
         watch->devices = devices;
@@ -192,7 +195,7 @@ ArrivalWay StartArrivalWatch(ArrivalWatch *watch) {
     // What is there now is present, not arriving.
     watch->checked = false;
     watch->devicesKnown = false;
-    CheckOnce(watch);
+    CheckOnce(watch, true);
     watch->nextCheck = std::chrono::steady_clock::now() + watch->checkInterval;
     return watch->way;
 }
@@ -221,7 +224,7 @@ std::chrono::steady_clock::time_point CheckForArrival(ArrivalWatch *watch) {
     if (watch->way == ARRIVAL_OFF || now < watch->nextCheck)
         return watch->nextCheck;
     watch->nextCheck = now + watch->checkInterval;
-    if (CheckOnce(watch))
+    if (CheckOnce(watch, false))
         Notice(watch);
     return watch->nextCheck;
 }

@@ -109,6 +109,29 @@ TEST_F(Arrival, EachWayThatCannotBeHadFallsBackToTheNext) {
     }
 }
 
+// Whichever single call of the watch fails, the e-reader is still heard (through the next way,
+// or the check), and nothing is held once the watch ends.
+TEST_F(Arrival, AnyOneFailingCallStillHearsTheEreader) {
+    for (const char *operation :
+         {"GetModuleHandleA", "LoadLibraryA", "GetProcAddress", "CM_Register_Notification",
+          "RegisterClassA", "CreateWindowExA", "GetLogicalDrives", "CoCreateInstance"}) {
+        for (int nth = 1; nth <= 3; ++nth) {
+            arrivals = 0;
+            Start("[faults]\n" + std::string(operation) + " = " + std::to_string(nth) + "\n");
+            ArrivalWay way = StartArrivalWatch(&watch);
+            Plug(kEreader);
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (arrivals == 0 && std::chrono::steady_clock::now() < deadline) {
+                CheckForArrival(&watch);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            EXPECT_GT(arrivals, 0) << operation << " " << nth << " way " << way;
+            StopArrivalWatch(&watch);
+            EXPECT_EQ(simwin::HeldNow().Total(), 0) << operation << " " << nth;
+        }
+    }
+}
+
 // A media e-reader arrives as a portable device's interface, which only the notifications hear
 // (Windows broadcasts no such arrival to windows).
 TEST_F(Arrival, AMediaEreaderIsHeardThroughTheNotifications) {
@@ -134,6 +157,13 @@ TEST_F(Arrival, AFailingCheckIsTriedAgainAndFoolsNoOne) {
     CheckForArrival(&watch);
     EXPECT_EQ(arrivals, 1);
     EXPECT_EQ(simwin::CallCounts()["GetLogicalDrives"], 3) << "no polling once the watch ends";
+    // The check at the start failed: the first good one cannot tell, and counts as an arrival.
+    arrivals = 0;
+    Start("[faults]\nCM_Register_Notification = 1\nCreateWindowExA = 1\nGetLogicalDrives = 1\n");
+    ASSERT_EQ(StartArrivalWatch(&watch), ARRIVAL_CHECK);
+    Plug(kEreader);
+    EXPECT_TRUE(Heard());
+    StopArrivalWatch(&watch);
 }
 
 } // namespace
