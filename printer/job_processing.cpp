@@ -239,8 +239,10 @@ void FollowWaiting(ArrivalWatch *watch, bool waits, ArrivalWay *said) {
 void DeliverWaiting(Printer *printer, ArrivalWatch *watch, ArrivalWay *said) {
     int waiting = CountWaitingDocuments(printer->spoolFolder);
     if (waiting == 0) {
+        // Delivered meanwhile by a run of someone else's: the count said is no longer true.
         std::lock_guard<std::mutex> guard(printer->lock);
-        printer->documentsWaiting = 0;
+        if (printer->documentsWaiting != 0)
+            NoteWaiting(printer, 0, "");
     } else {
         FollowWaiting(watch, true, said);
         {

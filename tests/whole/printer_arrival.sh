@@ -121,6 +121,17 @@ check_eq "three arrivals" 3 "$(grep -c '^arrival ' "$MACHINE/events.log")"
 check_eq "one run for them" 2 "$(runs)"
 stop_printer
 
+# The waiting PDF taken away by hand, then a device plugged in: nothing waits, so no run, and the
+# printer no longer says that something does.
+new_machine gone
+start_printer 28767
+waits_after_job
+rm "$SPOOL/VellumTransit.pdf"
+plug '[drive F]' 'type = removable' 'vendor = Generic'
+check "the printer says nothing waits" wait_until 10 "the state" says '""|"none"'
+check_eq "no run for it" 1 "$(runs)"
+stop_printer
+
 # An e-reader plugged in while a run works: that run loaded the machine before, so it cannot
 # deliver, and one more run after it does. The run is the one a printer starts with when pages
 # wait (200 of them, of another front end, so that the arrival comes while it converts).
