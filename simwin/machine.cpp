@@ -1,5 +1,6 @@
 // simwin's machine: loading machine.ini, planned faults, the event log, the trace, paths, and
 // the in-process API for tests.
+#include "simwin/media_internal.h"
 #include "simwin/simwin_internal.h"
 #include "simwin/simwin_test.h"
 
@@ -682,6 +683,24 @@ bool HostPathOf(const std::string &absolute, std::string *hostPath) {
 std::string BaseName(const std::string &windowsPath) {
     size_t slash = windowsPath.find_last_of("\\/:");
     return slash == std::string::npos ? windowsPath : windowsPath.substr(slash + 1);
+}
+
+void AddArrivedMediaDevices(Machine &machine) {
+    Machine fresh;
+    fresh.folder = machine.folder;
+    std::string error;
+    // A file with a mistake teaches nothing; the one loaded stays as it was.
+    if (!ParseIni(machine.folder + "/machine.ini", &fresh, &error) || !fresh.media)
+        return;
+    if (!machine.media)
+        machine.media = std::make_shared<MediaState>();
+    for (const MediaDevice &device : fresh.media->devices) {
+        bool known = false;
+        for (const MediaDevice &listed : machine.media->devices)
+            known = known || strcasecmp(listed.name.c_str(), device.name.c_str()) == 0;
+        if (!known)
+            machine.media->devices.push_back(device);
+    }
 }
 
 // ---- The in-process API ------------------------------------------------------------------

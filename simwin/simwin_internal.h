@@ -266,6 +266,11 @@ void CountMediaHeld(const Machine &machine, Held *held);
 // The letters of the [drive X] sections that machine.ini of folder has now, as bits (A is bit 0).
 DWORD DriveSectionsNow(const std::string &folder);
 
+// The [media NAME] sections that machine.ini has gained since it was loaded join the portable
+// devices, after those listed (whose objects may be open), as Windows' manager finds a device
+// plugged in when it looks again (simwin/machine.cpp).
+void AddArrivedMediaDevices(Machine &machine);
+
 // Adds the live notification registrations and windows to held.
 void CountArrivalHeld(Held *held);
 

@@ -132,14 +132,21 @@ TEST_F(Arrival, AnyOneFailingCallStillHearsTheEreader) {
     }
 }
 
-// A media e-reader arrives as a portable device's interface, which only the notifications hear
-// (Windows broadcasts no such arrival to windows).
-TEST_F(Arrival, AMediaEreaderIsHeardThroughTheNotifications) {
+// A media e-reader arrives as a portable device's interface, which the notifications hear (no
+// window does: Windows broadcasts no such arrival), and the check finds it by the portable
+// devices' count.
+TEST_F(Arrival, AMediaEreaderIsHeardThroughTheNotificationsOrTheCheck) {
     Start("");
     ASSERT_EQ(StartArrivalWatch(&watch), ARRIVAL_NOTIFICATIONS);
     Plug(kMedia);
     EXPECT_TRUE(Heard());
     EXPECT_EQ(simwin::Arrivals().back(), "media kindle: CM_Register_Notification portable device");
+    StopArrivalWatch(&watch);
+    arrivals = 0;
+    Start("[faults]\nCM_Register_Notification = 1\nCreateWindowExA = 1\n");
+    ASSERT_EQ(StartArrivalWatch(&watch), ARRIVAL_CHECK);
+    Plug(kMedia);
+    EXPECT_TRUE(Heard());
     StopArrivalWatch(&watch);
 }
 
