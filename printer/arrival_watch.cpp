@@ -15,6 +15,7 @@ const char kWindowClass[] = "VellumTransitArrivalWatch";
 // printer watches once at a time.
 std::atomic<ArrivalWatch *> gWindowWatch(nullptr);
 
+// Tells the watch's owner that something may have arrived.
 void Notice(ArrivalWatch *watch) {
     if (watch && watch->onArrival)
         watch->onArrival(watch->context);

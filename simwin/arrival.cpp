@@ -76,6 +76,7 @@ ArrivalState &State() {
     return *state;
 }
 
+// text without the blanks around it.
 std::string Trimmed(const std::string &text) {
     size_t begin = text.find_first_not_of(" \t\r");
     if (begin == std::string::npos)
@@ -203,6 +204,7 @@ void StopWatchIfUnheard(ArrivalState &state, std::unique_lock<std::mutex> &guard
     guard.lock();
 }
 
+// A window class name as compared: without regard to case.
 std::string Lower(const char *text) {
     std::string lower = text ? text : "";
     for (char &c : lower)
@@ -210,6 +212,7 @@ std::string Lower(const char *text) {
     return lower;
 }
 
+// "{xxxxxxxx-...}" of a GUID, for events.
 std::string GuidText(const GUID &guid) {
     char text[40];
     snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",

@@ -21,6 +21,7 @@ static_assert(
     std::is_same<decltype(&CM_Unregister_Notification), CM_Unregister_NotificationProc>::value,
     "CM_Unregister_Notification as published");
 
+// A GUID as the registry and the documentation write it.
 std::string GuidText(const GUID &guid) {
     char text[40];
     snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
@@ -35,6 +36,7 @@ TEST(ArrivalDeclarations, TheInterfaceClassesAreThePublishedOnes) {
     EXPECT_EQ(GuidText(GUID_DEVINTERFACE_VOLUME), "{53F5630D-B6BF-11D0-94F2-00A0C91EFB8B}");
 }
 
+// The watch's callback: counts what it heard.
 void Count(void *context) {
     ++*static_cast<std::atomic<int> *>(context);
 }
