@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "pdf/jpeg_intake.h"
+#include "printer/arrival_watch.h"
 #include "printer/jpeg_writer.h"
 #include "printer/request_log.h"
 #include "printer/spool.h"
@@ -197,6 +198,71 @@ bool JobStopped(void *context) {
     return pair->first->stopping || pair->second->state == JOB_CANCELED;
 }
 
+// A run is about to look for the e-reader: arrivals noticed before now are its to deliver.
+void NoteRunStart(Printer *printer) {
+    printer->arrived = false;
+}
+
+// What waits after a run: the printer says how many documents wait, or else what the run
+// printed. Call with printer->lock held.
+void NoteWaiting(Printer *printer, int waiting, const std::string &lastLine) {
+    printer->documentsWaiting = waiting;
+    printer->stateMessage = waiting > 0 ? WaitingMessage(waiting) : lastLine;
+    printer->stateChangedAt = PrinterUpTime(*printer);
+}
+
+// The arrival watch's note, from whichever thread heard of a device: the spool thread decides.
+// It takes no lock (see Printer::arrived).
+void NoteArrival(void *context) {
+    Printer *printer = static_cast<Printer *>(context);
+    printer->arrived = true;
+    printer->wake.notify_all();
+}
+
+// Watches while something may wait (a count that failed counts), and not otherwise; says on
+// stderr how, whenever that changes.
+void FollowWaiting(ArrivalWatch *watch, bool waits, ArrivalWay *said) {
+    if (!waits) {
+        StopArrivalWatch(watch);
+        return;
+    }
+    ArrivalWay way = StartArrivalWatch(watch);
+    if (way != *said) {
+        fprintf(stderr, "Watching for the e-reader through %s.\n", ArrivalWayName(way));
+        *said = way;
+    }
+}
+
+// One run for an e-reader that may have arrived, only when something waits, under the same
+// rules as a job's run: the program takes the run turn itself, and arrivals during it are
+// watched for.
+void DeliverWaiting(Printer *printer, ArrivalWatch *watch, ArrivalWay *said) {
+    int waiting = CountWaitingDocuments(printer->spoolFolder);
+    if (waiting == 0) {
+        // Delivered meanwhile by a run of someone else's: the count said is no longer true.
+        std::lock_guard<std::mutex> guard(printer->lock);
+        if (printer->documentsWaiting != 0)
+            NoteWaiting(printer, 0, "");
+    } else {
+        FollowWaiting(watch, true, said);
+        {
+            std::lock_guard<std::mutex> guard(printer->lock);
+            printer->delivering = true;
+        }
+        NoteRunStart(printer);
+        std::string lastLine;
+        DWORD error = RunProgram(printer->spoolFolder, 0, &lastLine);
+        waiting = CountWaitingDocuments(printer->spoolFolder);
+        std::lock_guard<std::mutex> guard(printer->lock);
+        printer->delivering = false;
+        NoteWaiting(printer, waiting,
+                    error == ERROR_SUCCESS ? lastLine
+                                           : "The program could not be started (error " +
+                                                 std::to_string(error) + ").");
+    }
+    FollowWaiting(watch, waiting != 0, said);
+}
+
 // The spool thread's work on one job: the run turn, the hand-over, the program.
 void SpoolJob(Printer *printer, const std::shared_ptr<Job> &job) {
     std::vector<std::string> pages;
@@ -248,15 +314,19 @@ void SpoolJob(Printer *printer, const std::shared_ptr<Job> &job) {
         return;
     }
     std::string lastLine;
+    NoteRunStart(printer);
     error = RunProgram(printer->spoolFolder, job->id, &lastLine);
+    int waiting = CountWaitingDocuments(printer->spoolFolder);
     std::lock_guard<std::mutex> guard(printer->lock);
     job->spooling = false;
-    EndJob(printer, job.get(), JOB_COMPLETED, "job-completed-successfully",
+    // Runs take the spool in order, so what waits after this job's run holds its document.
+    EndJob(printer, job.get(), JOB_COMPLETED,
+           waiting != 0 ? "job-completed-with-warnings" : "job-completed-successfully",
            error == ERROR_SUCCESS
                ? lastLine
                : "The pages wait in the spool folder: the program could not be started (error " +
                      std::to_string(error) + ").");
-    printer->stateMessage = job->message;
+    NoteWaiting(printer, waiting, job->message);
 }
 
 // Aborts jobs that were created but got no document within the time limit. Call with
@@ -477,7 +547,14 @@ uint16_t FinishIntake(DocumentIntake *intake, bool whole, std::string *text) {
 }
 
 void RunSpoolThread(Printer *printer) {
+    ArrivalWatch watch;
+    watch.onArrival = NoteArrival;
+    watch.context = printer;
+    ArrivalWay said = ARRIVAL_OFF;
     std::unique_lock<std::mutex> guard(printer->lock);
+    // What waits from before this start (the printer starts at each logon) is delivered now if
+    // the e-reader is there, and watched for if not.
+    printer->arrived = true;
     while (!printer->stopping) {
         std::vector<std::string> idle = AbortIdleJobs(printer);
         if (!idle.empty()) {
@@ -486,8 +563,22 @@ void RunSpoolThread(Printer *printer) {
             guard.lock();
             continue;
         }
+        if (printer->spoolQueue.empty() && printer->arrived) {
+            guard.unlock();
+            DeliverWaiting(printer, &watch, &said);
+            guard.lock();
+            continue;
+        }
         if (printer->spoolQueue.empty()) {
-            printer->wake.wait_for(guard, std::chrono::seconds(1));
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            if (watch.way != ARRIVAL_OFF)
+                until = std::min(until, watch.nextCheck);
+            printer->wake.wait_until(guard, until);
+            if (watch.way != ARRIVAL_OFF && !printer->arrived) {
+                guard.unlock();
+                CheckForArrival(&watch);
+                guard.lock();
+            }
             continue;
         }
         int id = printer->spoolQueue.front();
@@ -498,9 +589,18 @@ void RunSpoolThread(Printer *printer) {
         std::shared_ptr<Job> job = found->second;
         job->spooling = true;
         guard.unlock();
+        // The job's pages wait from its hand-over on: an e-reader plugged in during its run
+        // counts.
+        FollowWaiting(&watch, true, &said);
         SpoolJob(printer, job);
         guard.lock();
+        bool waits = printer->documentsWaiting != 0;
+        guard.unlock();
+        FollowWaiting(&watch, waits, &said);
+        guard.lock();
     }
+    guard.unlock();
+    StopArrivalWatch(&watch);
 }
 
 void AbortOpenJobs(Printer *printer) {

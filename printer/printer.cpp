@@ -86,7 +86,14 @@ std::string PrinterPage(const Printer &printer) {
            "): each job's pages are put into one PDF on the e-reader.</p></body></html>\n";
 }
 
+std::string WaitingMessage(int waiting) {
+    return std::to_string(waiting) + (waiting == 1 ? " document waits" : " documents wait") +
+           " for the e-reader to be plugged in.";
+}
+
 bool PrinterBusy(const Printer &printer) {
+    if (printer.delivering)
+        return true;
     for (const auto &entry : printer.jobs)
         if (entry.second->receiving || entry.second->spooling)
             return true;
@@ -259,7 +266,9 @@ void AddPrinterAttributes(const Printer &printer, const std::set<std::string> &r
                  {(int32_t)(printer.stateChangedAt ? printer.stateChangedAt : 1)});
     if ((attribute = add.Add("printer-state-message")))
         AddIppText(attribute, IPP_TAG_TEXT, printer.stateMessage);
-    add.Texts("printer-state-reasons", IPP_TAG_KEYWORD, {"none"});
+    // A warning, not an error: the printer still takes jobs, and they wait with the others.
+    add.Texts("printer-state-reasons", IPP_TAG_KEYWORD,
+              {printer.documentsWaiting != 0 ? "other-warning" : "none"});
     // No supply runs out: the level is unknown (-3) and there is one "supply", the e-reader.
     if ((attribute = add.Add("printer-supply")))
         AddIppText(attribute, IPP_TAG_OCTET_STRING,

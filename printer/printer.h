@@ -4,6 +4,7 @@
 // face-down.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -64,7 +65,16 @@ struct Printer {
     std::deque<int> spoolQueue; // closed jobs waiting for the spool thread, in order
     std::condition_variable wake;
     bool stopping = false;
+    // An e-reader may have been plugged in since the last run began. Set without the lock: the
+    // watch's callbacks may come while the platform lock waits for them, and this lock is taken
+    // before that one, never after (a wake-up lost to that costs the spool thread's second).
+    std::atomic<bool> arrived{false};
+    bool delivering = false;  // a run for waiting documents works now (no job of its own)
+    int documentsWaiting = 0; // in the spool for the e-reader after the last run (-1: unknown)
 };
+
+// The printer-state-message while documents wait for the e-reader (waiting > 0).
+std::string WaitingMessage(int waiting);
 
 // Seconds since the printer started, from 1 on (IPP's up-time is never 0).
 long PrinterUpTime(const Printer &printer);

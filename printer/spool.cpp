@@ -450,3 +450,31 @@ DWORD RunProgram(const std::string &folder, int run, std::string *lastLine) {
     }
     return ERROR_SUCCESS;
 }
+
+int CountWaitingDocuments(const std::string &folder) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    int documents = 0;
+    _finddata_t entry;
+    intptr_t search = _findfirst((folder + "\\" + kOutputFileName).c_str(), &entry);
+    if (search != -1) {
+        ++documents;
+        _findclose(search);
+    } else if (errno != ENOENT) {
+        return -1;
+    }
+    search = _findfirst((folder + "\\" + kPagePattern).c_str(), &entry);
+    if (search == -1)
+        return errno == ENOENT ? documents : -1;
+    std::set<unsigned long long> jobs; // 0 for the pages of no job
+    do {
+        // A job's page is VellumTransit<J>-<P>.jpg; any other name belongs to no job.
+        const char *rest = entry.name + strlen(kPagePrefix);
+        unsigned long long job = PageJobNumber(entry.name);
+        while (*rest >= '0' && *rest <= '9')
+            ++rest;
+        jobs.insert(*rest == '-' && rest[1] >= '0' && rest[1] <= '9' ? job : 0);
+    } while (_findnext(search, &entry) == 0);
+    bool whole = errno == ENOENT; // a listing cut short could hide a job
+    _findclose(search);
+    return whole ? documents + (int)jobs.size() : -1;
+}

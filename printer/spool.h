@@ -95,3 +95,7 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
 // for the run), waits for it and returns ERROR_SUCCESS with its last line of output, or the
 // error that kept it from running.
 DWORD RunProgram(const std::string &folder, int run, std::string *lastLine);
+
+// How many documents wait in the spool for the e-reader: a waiting PDF, and the pages of each
+// job (pages of no job number count as one document). -1 when the spool cannot be listed.
+int CountWaitingDocuments(const std::string &folder);

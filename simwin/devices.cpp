@@ -33,6 +33,7 @@ const GUID kFloppyClass = {
 // Module handles of GetModuleHandleA: fixed addresses nothing else uses.
 HMODULE const kNtdllModule = reinterpret_cast<HMODULE>(uintptr_t(0x7FF800000000));
 HMODULE const kKernel32Module = reinterpret_cast<HMODULE>(uintptr_t(0x7FF810000000));
+HMODULE const kCfgmgr32Module = reinterpret_cast<HMODULE>(uintptr_t(0x7FF820000000));
 HMODULE const kProgramModule = reinterpret_cast<HMODULE>(uintptr_t(0x140000000));
 
 // Device nodes: an interface's device is 0x1000 + 2 * index, its parent the next number.
@@ -380,9 +381,21 @@ HMODULE GetModuleHandleA(LPCSTR moduleName) {
     } else if (strcasecmp(moduleName, "kernel32.dll") == 0 ||
                strcasecmp(moduleName, "kernel32") == 0) {
         return kKernel32Module;
+    } else if (strcasecmp(moduleName, "cfgmgr32.dll") == 0 ||
+               strcasecmp(moduleName, "cfgmgr32") == 0) {
+        return kCfgmgr32Module;
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+}
+
+HMODULE LoadLibraryA(LPCSTR moduleName) {
+    std::string mode;
+    if (Enter("LoadLibraryA", &mode)) {
+        SetLastError(FaultError(mode, ERROR_MOD_NOT_FOUND));
+        return nullptr;
+    }
+    return moduleName ? GetModuleHandleA(moduleName) : nullptr;
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
@@ -391,13 +404,22 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
         SetLastError(FaultError(mode, ERROR_PROC_NOT_FOUND));
         return nullptr;
     }
-    if (module != kNtdllModule && module != kKernel32Module && module != kProgramModule) {
+    if (module != kNtdllModule && module != kKernel32Module && module != kProgramModule &&
+        module != kCfgmgr32Module) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
     if (module == kNtdllModule && procName && strcmp(procName, "NtQueryVolumeInformationFile") == 0)
         return reinterpret_cast<FARPROC>(
             reinterpret_cast<void (*)()>(&SimNtQueryVolumeInformationFile));
+    if (module == kCfgmgr32Module && procName && !Current().cmNotificationMissing) {
+        if (strcmp(procName, "CM_Register_Notification") == 0)
+            return reinterpret_cast<FARPROC>(
+                reinterpret_cast<void (*)()>(&CM_Register_Notification));
+        if (strcmp(procName, "CM_Unregister_Notification") == 0)
+            return reinterpret_cast<FARPROC>(
+                reinterpret_cast<void (*)()>(&CM_Unregister_Notification));
+    }
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

@@ -1,5 +1,6 @@
 // simwin's machine: loading machine.ini, planned faults, the event log, the trace, paths, and
 // the in-process API for tests.
+#include "simwin/media_internal.h"
 #include "simwin/simwin_internal.h"
 #include "simwin/simwin_test.h"
 
@@ -21,6 +22,11 @@ Machine *gMachine = nullptr;
 // Every operation simwin can fail, by the name [faults] gives it. A fault on any other name
 // would quietly test nothing, so it is refused.
 const char *const kOperations[] = {"CloseHandle",
+                                   "CM_Register_Notification",
+                                   "CreateWindowExA",
+                                   "GetLogicalDrives",
+                                   "LoadLibraryA",
+                                   "RegisterClassA",
                                    "CopyFileA",
                                    "CreateFileA",
                                    "CreateMutexExA",
@@ -315,6 +321,10 @@ bool SetMachineKey(Machine *machine, const std::string &key, const std::string &
     }
     if (key == "wpd")
         return SetWpdKey(machine, value);
+    if (key == "cm_notification") {
+        machine->cmNotificationMissing = value == "missing";
+        return value == "ok" || value == "missing";
+    }
     return false;
 }
 
@@ -512,12 +522,20 @@ void ReportHeldAtExit() {
         return;
     Held held = HeldNow();
     const std::pair<int, const char *> kinds[] = {
-        {held.heapBlocks, "heap blocks"},         {held.files, "open files"},
-        {held.findHandles, "listings"},           {held.volumeHandles, "volume handles"},
-        {held.deviceHandles, "device handles"},   {held.deviceInfoSets, "device information sets"},
-        {held.volumeSearches, "volume searches"}, {held.fileHandles, "file handles"},
-        {held.mutexHandles, "mutex handles"},     {held.comReferences, "COM references"},
-        {held.taskMemory, "COM memory blocks"},   {held.comInitialisations, "COM initialisations"},
+        {held.heapBlocks, "heap blocks"},
+        {held.files, "open files"},
+        {held.findHandles, "listings"},
+        {held.volumeHandles, "volume handles"},
+        {held.deviceHandles, "device handles"},
+        {held.deviceInfoSets, "device information sets"},
+        {held.volumeSearches, "volume searches"},
+        {held.fileHandles, "file handles"},
+        {held.mutexHandles, "mutex handles"},
+        {held.comReferences, "COM references"},
+        {held.taskMemory, "COM memory blocks"},
+        {held.comInitialisations, "COM initialisations"},
+        {held.notifications, "notification registrations"},
+        {held.windows, "windows"},
     };
     for (const auto &kind : kinds) {
         if (kind.first == 0)
@@ -667,6 +685,24 @@ std::string BaseName(const std::string &windowsPath) {
     return slash == std::string::npos ? windowsPath : windowsPath.substr(slash + 1);
 }
 
+void AddArrivedMediaDevices(Machine &machine) {
+    Machine fresh;
+    fresh.folder = machine.folder;
+    std::string error;
+    // A file with a mistake teaches nothing; the one loaded stays as it was.
+    if (!ParseIni(machine.folder + "/machine.ini", &fresh, &error) || !fresh.media)
+        return;
+    if (!machine.media)
+        machine.media = std::make_shared<MediaState>();
+    for (const MediaDevice &device : fresh.media->devices) {
+        bool known = false;
+        for (const MediaDevice &listed : machine.media->devices)
+            known = known || strcasecmp(listed.name.c_str(), device.name.c_str()) == 0;
+        if (!known)
+            machine.media->devices.push_back(device);
+    }
+}
+
 // ---- The in-process API ------------------------------------------------------------------
 
 bool LoadMachine(const std::string &folder, std::string *error) {
@@ -726,6 +762,7 @@ Held HeldNow() {
     held.mutexHandles = (int)machine.mutexHandles.size();
     held.processHandles = ProcessHandlesHeld();
     CountMediaHeld(machine, &held);
+    CountArrivalHeld(&held);
     return held;
 }
 

@@ -810,7 +810,10 @@ class Manager : public ComObject<IPortableDeviceManager> {
         *count = given;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE RefreshDeviceList() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RefreshDeviceList() override {
+        simwin::AddArrivedMediaDevices(simwin::Current());
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetDeviceFriendlyName(LPCWSTR id, WCHAR *text,
                                                     DWORD *length) override {
         return Text(id, &MediaDevice::friendlyName, "IPortableDeviceManager::GetDeviceFriendlyName",

@@ -440,3 +440,141 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 // The host path of the running executable (simwin's machine has no folder for programs).
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+
+// ---- Device arrivals ----------------------------------------------------------------------
+// Device arrival notifications of the configuration manager (Windows 8 and later): a callback
+// for each device interface of a registered class that arrives or goes. simwin sends one when a
+// [drive X] (a volume) or [media NAME] (a portable device) section is added to machine.ini while
+// a registration is live, from a thread of its own as Windows does from its thread pool.
+typedef void *HCMNOTIFICATION;
+typedef HCMNOTIFICATION *PHCMNOTIFICATION;
+typedef void *PVOID;
+#define CALLBACK
+#define MAX_DEVICE_ID_LEN 200
+#define CR_FAILURE 0x13u
+#define CM_NOTIFY_FILTER_FLAG_ALL_INTERFACE_CLASSES 0x1u
+enum CM_NOTIFY_FILTER_TYPE {
+    CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE = 0,
+    CM_NOTIFY_FILTER_TYPE_DEVICEHANDLE,
+    CM_NOTIFY_FILTER_TYPE_DEVICEINSTANCE,
+};
+struct CM_NOTIFY_FILTER {
+    DWORD cbSize;
+    DWORD Flags;
+    CM_NOTIFY_FILTER_TYPE FilterType;
+    DWORD Reserved;
+    union {
+        struct {
+            GUID ClassGuid;
+        } DeviceInterface;
+        struct {
+            HANDLE hTarget;
+        } DeviceHandle;
+        struct {
+            WCHAR InstanceId[MAX_DEVICE_ID_LEN];
+        } DeviceInstance;
+    } u;
+};
+typedef CM_NOTIFY_FILTER *PCM_NOTIFY_FILTER;
+enum CM_NOTIFY_ACTION {
+    CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL = 0,
+    CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL,
+};
+struct CM_NOTIFY_EVENT_DATA {
+    CM_NOTIFY_FILTER_TYPE FilterType;
+    DWORD Reserved;
+    union {
+        struct {
+            GUID ClassGuid;
+            WCHAR SymbolicLink[1];
+        } DeviceInterface;
+    } u;
+};
+typedef CM_NOTIFY_EVENT_DATA *PCM_NOTIFY_EVENT_DATA;
+typedef DWORD(CALLBACK *PCM_NOTIFY_CALLBACK)(HCMNOTIFICATION notify, PVOID context,
+                                             CM_NOTIFY_ACTION action,
+                                             PCM_NOTIFY_EVENT_DATA eventData, DWORD eventDataSize);
+// Windows' cfgmgr32 exports these; Wine 8's does not: the product looks them up by name.
+// [machine] cm_notification = missing makes the lookup fail here too.
+CONFIGRET CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID context,
+                                   PCM_NOTIFY_CALLBACK callback, PHCMNOTIFICATION notify);
+CONFIGRET CM_Unregister_Notification(HCMNOTIFICATION notify);
+extern const GUID GUID_DEVINTERFACE_VOLUME;
+
+// The loaded drives' letters and those of the [drive X] sections machine.ini has now, as bits
+// (A is bit 0): a drive added to the machine appears here at once.
+DWORD GetLogicalDrives();
+// The modules simwin knows (ntdll, kernel32, cfgmgr32), as GetModuleHandleA gives them.
+HMODULE LoadLibraryA(LPCSTR moduleName);
+
+// Windows and their messages, as much as a hidden top-level window needs to hear of volume
+// arrivals: WM_DEVICECHANGE is broadcast to every top-level window (message-only windows get no
+// broadcasts) and, being sent rather than posted, is handled inside GetMessageA, which returns
+// only posted messages. A window belongs to the thread that made it.
+typedef intptr_t LRESULT;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef void *HINSTANCE;
+typedef void *HICON;
+typedef void *HCURSOR;
+typedef void *HBRUSH;
+typedef void *HMENU;
+typedef WORD ATOM;
+typedef LRESULT(CALLBACK *WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+struct WNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+};
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+typedef MSG *LPMSG;
+#define WS_OVERLAPPED 0x0u
+#define WM_DESTROY 0x0002u
+#define WM_CLOSE 0x0010u
+#define WM_QUIT 0x0012u
+#define WM_DEVICECHANGE 0x0219u
+#define DBT_DEVICEARRIVAL 0x8000u
+#define DBT_DEVTYP_VOLUME 0x2u
+struct DEV_BROADCAST_HDR {
+    DWORD dbch_size;
+    DWORD dbch_devicetype;
+    DWORD dbch_reserved;
+};
+typedef DEV_BROADCAST_HDR *PDEV_BROADCAST_HDR;
+struct DEV_BROADCAST_VOLUME {
+    DWORD dbcv_size;
+    DWORD dbcv_devicetype;
+    DWORD dbcv_reserved;
+    DWORD dbcv_unitmask;
+    WORD dbcv_flags;
+};
+typedef DEV_BROADCAST_VOLUME *PDEV_BROADCAST_VOLUME;
+ATOM RegisterClassA(const WNDCLASSA *windowClass);
+BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID parameter);
+BOOL DestroyWindow(HWND window);
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL GetMessageA(LPMSG message, HWND window, UINT first, UINT last);
+LRESULT DispatchMessageA(const MSG *message);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);

@@ -114,6 +114,7 @@ struct Machine {
     std::string windowsDir = "C:\\Windows";
     std::string computerName = "VELLUM-PC";
     bool ntdllMissing = false;
+    bool cmNotificationMissing = false; // cfgmgr32 without CM_Register_Notification, as Wine 8
     bool setupapiFails = false;
     bool traceOn = false;
     std::vector<Drive> drives; // in letter order
@@ -259,5 +260,18 @@ void ForgetUncommittedObjects(Machine &machine);
 
 // Adds what the program holds of COM to held.
 void CountMediaHeld(const Machine &machine, Held *held);
+
+// ---- Device arrivals (simwin/arrival.cpp) ----------------------------------------------------
+
+// The letters of the [drive X] sections that machine.ini of folder has now, as bits (A is bit 0).
+DWORD DriveSectionsNow(const std::string &folder);
+
+// The [media NAME] sections that machine.ini has gained since it was loaded join the portable
+// devices, after those listed (whose objects may be open), as Windows' manager finds a device
+// plugged in when it looks again (simwin/machine.cpp).
+void AddArrivedMediaDevices(Machine &machine);
+
+// Adds the live notification registrations and windows to held.
+void CountArrivalHeld(Held *held);
 
 } // namespace simwin

@@ -49,16 +49,25 @@ struct Held {
     int taskMemory = 0;         // CoTaskMem blocks (texts, PROPVARIANTs) not freed or cleared
     int comInitialisations = 0; // CoInitializeEx successes not undone by CoUninitialize
 
+    // Device arrivals.
+    int notifications = 0; // CM_Register_Notification registrations not unregistered
+    int windows = 0;       // windows not destroyed
+
     int Total() const {
         return heapBlocks + files + findHandles + volumeHandles + deviceHandles + deviceInfoSets +
                volumeSearches + fileHandles + mutexHandles + processHandles + comReferences +
-               taskMemory + comInitialisations;
+               taskMemory + comInitialisations + notifications + windows;
     }
 };
 Held HeldNow();
 
 // Where a Windows path of the loaded machine lies in its folder ("" for no such drive).
 std::string HostPath(const std::string &windowsPath);
+
+// The arrivals simwin has sent since the program began, one line each, in order: what arrived
+// and through which call ("drive E: CM_Register_Notification volume", "drive E: WM_DEVICECHANGE",
+// "media kindle: CM_Register_Notification portable device").
+std::vector<std::string> Arrivals();
 
 // The virtual clock: milliseconds that Sleep has advanced it since the machine was loaded.
 unsigned long long ClockMilliseconds();

@@ -41,7 +41,9 @@ for exe in vellumtransit.exe vellumtransit-printer.exe; do
 done
 dlls=$(x86_64-w64-mingw32-objdump -p "$scratch/$top/vellumtransit-printer.exe" |
     awk '/DLL Name:/ { print tolower($3) }' | LC_ALL=C sort | tr '\n' ' ')
-[ "$dlls" = "advapi32.dll kernel32.dll msvcrt.dll ws2_32.dll " ] ||
+# System DLLs only: user32 and ole32 for the e-reader's arrival watch (its window, its count of
+# portable devices).
+[ "$dlls" = "advapi32.dll kernel32.dll msvcrt.dll ole32.dll user32.dll ws2_32.dll " ] ||
     fail "the printer links these DLLs: $dlls"
 grep -q "^VellumTransit $version for Windows" "$scratch/$top/README-Windows.txt" ||
     fail "README-Windows.txt does not name $version"

@@ -204,3 +204,41 @@ TEST_F(Spool, AProgramThatCannotStartLeavesThePagesWaiting) {
 }
 
 } // namespace
+
+namespace {
+
+// What waits for the e-reader, by document: a waiting PDF, each job's pages, and pages of no
+// job together; the printer's own files and the program's others are no document. A listing
+// that fails says so rather than "nothing".
+TEST_F(Spool, WaitingDocumentsAreCountedByJob) {
+    const std::pair<std::vector<const char *>, int> cases[] = {
+        {{}, 0},
+        {{"VellumTransit.pdf"}, 1},
+        {{"VellumTransit3-1.jpg", "VellumTransit3-2.jpg", "VellumTransit4-1.jpg"}, 2},
+        {{"VellumTransit.pdf", "VellumTransit1.jpg", "VellumTransit12.jpg", "VellumTransit5-1.jpg",
+          "VellumTransitX-1.jpg"},
+         3},
+        {{"PrinterJob1-1.tmp", "PrinterJob1.job", "VellumTransit.pdf.partial",
+          "VellumTransit.pages", "VellumTransit.pdf.sending", "PrinterJobNumber.txt"},
+         0},
+    };
+    for (const auto &entry : cases) {
+        Load();
+        for (const char *name : entry.first)
+            WriteFile(In(name), "x");
+        EXPECT_EQ(CountWaitingDocuments(kSpool), entry.second) << entry.first.size();
+        for (const char *name : entry.first)
+            DeletePages({In(name)});
+    }
+    for (const char *operation : {"_findfirst", "_findnext"}) {
+        Load();
+        WriteFile(In("VellumTransit.pdf"), "x");
+        WriteFile(In("VellumTransit1-1.jpg"), "x");
+        WriteFile(In("VellumTransit2-1.jpg"), "x");
+        simwin::SetFault(operation, simwin::CallCounts()[operation] + 1, "");
+        EXPECT_EQ(CountWaitingDocuments(kSpool), -1) << operation;
+        EXPECT_EQ(simwin::HeldNow().Total(), 0);
+    }
+}
+
+} // namespace

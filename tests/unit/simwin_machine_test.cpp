@@ -44,6 +44,9 @@ TEST_F(Simwin, MistakesInMachineIniNameTheirLine) {
         {"[faults]\nIStream::Commit = 1:short\n", "machine.ini:2: "}, // has no short answer
         {"[machine]\ntrace = on\ntrace = off\n", "machine.ini:3: trace is given twice"},
         {"[drive E]\nlock_refusals = 4294967295\n", "machine.ini:2: "}, // not "always"
+        {"[machine]\ncm_notification = absent\n", "machine.ini:2: "},
+        {"[faults]\nCM_Register_Notification = 1:short\n", "machine.ini:2: "},
+        {"[faults]\nGetMessageA = 1\n", "machine.ini:2: unknown key"}, // nothing to fail there
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);

@@ -55,9 +55,31 @@ check "the exe's PDF" qpdf --check "$EXE_SPOOL/VellumTransit.pdf" >/dev/null
 check_eq "its pages" 2 "$(pdfinfo "$EXE_SPOOL/VellumTransit.pdf" | awk '/^Pages:/ { print $2 }')"
 check "nothing of the printer's own is left" test -z "$(spool_left "$EXE_SPOOL" | grep -v '^VellumTransit')"
 
+# The PDF waits and Wine has no e-reader: the printer watches for one the way Wine allows. Its
+# cfgmgr32 has no CM_Register_Notification, and with no display (as here) CreateWindowExA makes
+# no window, so the check alone; the printer says how many documents wait (the PDF, and each
+# job's pages behind it) and keeps serving.
+check_eq "how the printer watches under Wine" \
+    "Watching for the e-reader through a check every 30 seconds." \
+    "$(tr -d '\r' <"$MACHINE.printer" | grep '^Watching' | sort -u)"
+jobs_waiting=$(spool_left "$EXE_SPOOL" | sed -n 's/^VellumTransit\([0-9]*\)-[0-9]*\.jpg$/\1/p' | sort -u | wc -l)
+printf '{\nOPERATION Get-Printer-Attributes\nGROUP operation-attributes-tag\n%s\n%s\n%s\n%s\n}\n' \
+    'ATTR charset attributes-charset utf-8' 'ATTR naturalLanguage attributes-natural-language en' \
+    'ATTR uri printer-uri $uri' \
+    'ATTR keyword requested-attributes printer-state-message,printer-state-reasons' \
+    >"$SCRATCH/state.test"
+documents="$((jobs_waiting + 1)) documents wait" && [ "$jobs_waiting" != 0 ] || documents="1 document waits"
+check_eq "the printer says that documents wait" \
+    "$documents for the e-reader to be plugged in.|other-warning" \
+    "$(ipptool -tv "$URI" "$SCRATCH/state.test" |
+        awk -F' = ' '/printer-state-(message|reasons) \(/ { print $2 }' | paste -sd'|')"
+
 # libjpeg-turbo is inside the exe: it imports no DLL of a JPEG library.
 imports=$(x86_64-w64-mingw32-objdump -p "$VT_PRINTER_EXE" | awk '/DLL Name:/ { print tolower($3) }')
-check_eq "the printer's DLLs" "advapi32.dll kernel32.dll msvcrt.dll ws2_32.dll" "$(echo $imports)"
+# user32 for the arrival watch's window, ole32 for its count of portable devices; cfgmgr32's
+# notifications are looked up at run time, so no import of theirs keeps the exe from Wine.
+check_eq "the printer's DLLs" "advapi32.dll kernel32.dll msvcrt.dll ole32.dll user32.dll ws2_32.dll" \
+    "$(echo $imports)"
 check "libjpeg-turbo is linked in" grep -q "libjpeg-turbo version" "$VT_PRINTER_EXE"
 
 # The same pages as the host build's printer: an A4 page in grey and a Letter page in colour at
