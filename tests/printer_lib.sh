@@ -8,10 +8,12 @@ VERSION=$(sed -n 's/^#define VT_VERSION_TEXT "\(.*\)"$/\1/p' "$VT_BUILD/generate
 URI() { echo "ipp://127.0.0.1:$PORT/ipp/print"; }
 
 # post FILE: sends FILE as one IPP request; the response in FILE.response, its status printed
-# (nothing when no answer came: an earlier request's answer must never pass for this one's).
+# (nothing when no answer came: an earlier request's answer must never pass for this one's). A
+# job of 10,000 pages is answered only once every page is written (then refused), which takes
+# a minute or more on a busy machine.
 post() {
     rm -f "$1.response"
-    curl -s --max-time 120 --data-binary @"$1" -H 'Content-Type: application/ipp' \
+    curl -s --max-time 300 --data-binary @"$1" -H 'Content-Type: application/ipp' \
         "http://127.0.0.1:$PORT/ipp/print" -o "$1.response" || return 0
     od -An -tx1 -j2 -N2 "$1.response" | tr -d ' \n'
 }
