@@ -11,7 +11,7 @@
 
 namespace {
 
-const size_t kNoteRoom = 64 + 64 + 1024 + 16;
+const size_t kNoteRoom = kDeliveredNameSize + 64 + 1024 + 16;
 
 } // namespace
 
@@ -40,8 +40,13 @@ int ReadSendingNote(SendingNote *note) {
     char *line = strchr(text, '\n');
     if (line)
         *line++ = '\0';
-    if (strlen(text) < sizeof note->name && (note->number = ParseDeliveredName(text)) != 0)
+    // A titled document's copy is named after its title, which each route compares with the
+    // names it finds; a name no run could have given is not kept. The number is only that of
+    // an untitled name.
+    if (strlen(text) < sizeof note->name && IsDeliveredName(text)) {
         memcpy(note->name, text, strlen(text) + 1);
+        note->number = ParseDeliveredName(kDeliveredPrefix, text);
+    }
     unsigned long long size = 0;
     long long time = 0;
     int used = 0;
