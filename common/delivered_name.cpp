@@ -92,10 +92,13 @@ int MakeDocumentName(const char *title, char *name, size_t size) {
         at += sequence;
     }
     made[length] = '\0';
+    // The end is trimmed first, so that a title of ".pdf" alone keeps its extension's dot.
+    while (length > 0 && (made[length - 1] == ' ' || made[length - 1] == '.'))
+        --length;
+    if (length >= 4 && SameStart(made + length - 4, ".pdf", 4))
+        length -= 4;
     size_t start = 0;
     length = Trim(made, length, &start);
-    if (length - start >= 4 && SameStart(made + length - 4, ".pdf", 4))
-        length = Trim(made, length - 4, &start);
     // At most the kept number of characters, cut between two of them.
     size_t end = start;
     for (size_t kept = 0; end < length && kept < kDocumentNameCharacters; ++kept) {
