@@ -20,14 +20,21 @@ struct SendingNote {
     char device[1024]; // the e-reader: its drive root, or the portable device's identifier
 };
 
-// Writes the note; 1 when it is on the disk, else 0 with nothing left.
+// The note holds one such entry per e-reader: a copy cut short on one e-reader stays noted
+// while a PDF goes to another, until that e-reader is seen again and its entry settled there.
+// Each call below works on the entry of one device and keeps the others as they are.
+
+// Writes note as its device's entry; 1 when the note is on the disk, else 0 with the note as it
+// was.
 int WriteSendingNote(const SendingNote &note);
 
-// Reads the note into *note: 1 when one waits, 0 when none waits, -1 when it could not be read.
-int ReadSendingNote(SendingNote *note);
+// Reads device's entry into *note: 1 when one waits, 0 when none waits, -1 when the note could
+// not be read. An entry of an earlier version names no device and is taken for any device's.
+int ReadSendingNote(const char *device, SendingNote *note);
 
 // Whether the note was written for the PDF of size bytes last written at time, on device.
 int NotesThisCopy(const SendingNote &note, uint64_t size, long long time, const char *device);
 
-// Removes the note (a delete refused for a moment is retried).
-void DeleteSendingNote();
+// Removes device's entry (settled), and the note with the last entry; 1 when it is gone (a
+// delete refused for a moment is retried).
+int DeleteSendingNote(const char *device);

@@ -80,6 +80,11 @@ int FormatWaitingPageName(int jobId, int page, char *name, size_t size) {
         name, size);
 }
 
+int FormatAcceptedJobName(int jobId, char *name, size_t size) {
+    return Fits(snprintf(name, size, "%s%d%s", kWaitingPagePrefix, jobId, kAcceptedJobSuffix), name,
+                size);
+}
+
 int FormatRunOutputName(int run, char *name, size_t size) {
     return Fits(snprintf(name, size, "%s%d%s", kRunOutputPrefix, run, kRunOutputSuffix), name,
                 size);

@@ -52,6 +52,14 @@ inline constexpr char kWaitingPagePrefix[] = "PrinterJob";
 inline constexpr char kWaitingPageSuffix[] = ".tmp";
 inline constexpr char kRunOutputPrefix[] = "PrinterRun";
 inline constexpr char kRunOutputSuffix[] = ".txt";
+// A job the printer answered with success but has not handed over yet: its note
+// ("PrinterJob<id>.job") says how many waiting pages it has, so that it outlives the printer.
+inline constexpr char kAcceptedJobSuffix[] = ".job";
+inline constexpr char kAcceptedJobFirstLine[] = VT_SPOOL_STEM " accepted job 1";
+// The last job number the printer handed over, kept so that a number is never used twice.
+inline constexpr char kJobNumberName[] = "PrinterJobNumber.txt";
+inline constexpr char kJobNumberPartialName[] = "PrinterJobNumber.txt.partial";
+inline constexpr char kJobNumberFirstLine[] = VT_SPOOL_STEM " last job 1";
 
 // The run turn, and the printer's one-per-machine mutex. "Global" so that runs and printers of
 // different sessions (a service's and a user's) see the same ones.
@@ -86,6 +94,9 @@ int IsWaitingPageName(const char *name);
 // Writes the waiting name of page (from 1) of the printer's job jobId into name. 1 when it
 // fits, else 0 with name emptied.
 int FormatWaitingPageName(int jobId, int page, char *name, size_t size);
+
+// Writes the name of the note of the printer's accepted job jobId into name. 1 when it fits.
+int FormatAcceptedJobName(int jobId, char *name, size_t size);
 
 // Writes the name of the captured output of the printer's run into name. 1 when it fits.
 int FormatRunOutputName(int run, char *name, size_t size);

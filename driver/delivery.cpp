@@ -127,7 +127,7 @@ CopyResult CopyToEreader(const char *base, DWORD *error) {
         *error = ERROR_FILE_NOT_FOUND; // no PDF: the conversion could not write it
         return COPY_FAILED;
     }
-    if (ReadSendingNote(&note) < 0) {
+    if (ReadSendingNote(EreaderRoot, &note) < 0) {
         *error = ERROR_READ_FAULT;
         return COPY_FAILED;
     }
@@ -191,10 +191,10 @@ CopyResult CopyToEreader(const char *base, DWORD *error) {
 // Deletes the PDF once its copy is on the e-reader, then the note of that copy. One whose delete
 // is refused waits, and the next run finds its copy by the note; a note left without its PDF
 // names no PDF that can wait, so it is only replaced.
-int DeletePdf() {
+int DeletePdf(const char *device) {
     if (!DeleteFileRetrying(kOutputFileName))
         return 0;
-    DeleteSendingNote();
+    DeleteSendingNote(device);
     return 1;
 }
 
@@ -255,7 +255,7 @@ int DeliverPdf(DeliveryState *state) {
             printf(copied == COPY_DONE ? "Output copied to Kindle!\n"
                                        : "Output already on Kindle!\n");
             state->copied = 1;
-            return DeletePdf();
+            return DeletePdf(EreaderRoot);
         }
         // The reason first, as on the media route: a full e-reader must not look like a
         // missing one.
@@ -265,7 +265,7 @@ int DeliverPdf(DeliveryState *state) {
             DeliverToMediaEreader(state->media, kOutputFileName, named ? base : nullptr);
         if (media == MEDIA_COPIED || media == MEDIA_ALREADY) {
             state->mediaCopied = 1;
-            return DeletePdf();
+            return DeletePdf(MediaEreaderId(state->media));
         }
     }
     printf("Kindle must be plugged in!\n");

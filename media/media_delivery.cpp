@@ -45,7 +45,7 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
         result = TraceFailure("finding the PDF", kNoLocalFile);
     if (SUCCEEDED(result) && !base)
         result = TraceFailure("reading the PDF's title", kShortLocalRead);
-    if (SUCCEEDED(result) && ReadSendingNote(&note) < 0)
+    if (SUCCEEDED(result) && ReadSendingNote(deviceId, &note) < 0)
         result = TraceFailure("reading the note", kShortLocalRead);
     // A note of another e-reader is not this one's to settle; one of an earlier version names no
     // PDF and no device, and is taken for this PDF's on this device, as it was written.
@@ -67,7 +67,7 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
             result = TraceFailure("removing the copy cut short", E_FAIL);
     }
     if (SUCCEEDED(result) && survey.notedName && !delivered)
-        DeleteSendingNote();
+        DeleteSendingNote(deviceId);
     if (SUCCEEDED(result) && delivered) {
         DebugTrace("    already on the device as \"%s\"\n", note.name);
         printf("%s: Output already on Kindle!\n", name);
@@ -96,7 +96,7 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
     // After a failure the note stays only while a copy cut short may be on the device: the next
     // run settles it.
     if (FAILED(result) && gone && noting)
-        DeleteSendingNote();
+        DeleteSendingNote(deviceId);
     if (FAILED(result)) {
         printf("%s: Could not copy the PDF (error 0x%08X).\n", name, (unsigned)result);
         return MEDIA_FAILED;

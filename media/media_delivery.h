@@ -35,5 +35,8 @@ MediaDeliveryResult DeliverToMediaEreader(MediaEreader *ereader, const char *fil
 // The e-reader's console name: its friendly name, else its description, else its model.
 const char *MediaEreaderName(const MediaEreader *ereader);
 
+// The e-reader's identifier, as its sending note names it.
+const char *MediaEreaderId(const MediaEreader *ereader);
+
 // Closes the e-reader and leaves what FindMediaEreader set up; null is fine.
 void CloseMediaEreader(MediaEreader *ereader);

@@ -252,6 +252,10 @@ const char *MediaEreaderName(const MediaEreader *ereader) {
     return ereader->name;
 }
 
+const char *MediaEreaderId(const MediaEreader *ereader) {
+    return ereader->id;
+}
+
 void CloseMediaEreader(MediaEreader *ereader) {
     if (!ereader)
         return;

@@ -148,7 +148,7 @@ void CreateJob(Printer *printer, const IppMessage &request, IppMessage *response
 }
 
 void CloseJob(Printer *printer, const IppMessage &request, IppMessage *response) {
-    std::lock_guard<std::mutex> guard(printer->lock);
+    std::unique_lock<std::mutex> guard(printer->lock);
     std::shared_ptr<Job> job = NamedJob(printer, request, response);
     if (!job)
         return;
@@ -157,10 +157,14 @@ void CloseJob(Printer *printer, const IppMessage &request, IppMessage *response)
         return;
     }
     job->closed = true;
-    if (!job->receiving)
-        SubmitJob(printer, job.get());
-    SetIppStatus(response, IPP_OK, "");
+    std::vector<std::string> toDelete;
+    if (!job->receiving && !SubmitJob(printer, job.get(), &toDelete))
+        SetIppStatus(response, IPP_INTERNAL_ERROR, job->message);
+    else
+        SetIppStatus(response, IPP_OK, "");
     AddNewJobAttributes(*printer, *job, response);
+    guard.unlock();
+    DeletePages(toDelete);
 }
 
 void CancelJob(Printer *printer, const IppMessage &request, IppMessage *response) {

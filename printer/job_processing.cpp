@@ -41,10 +41,15 @@ std::string NameText(const IppAttribute *attribute) {
     return bytes.substr(4 + language, text);
 }
 
-// Takes a job's pages out of it, for deleting. Call with printer->lock held.
-std::vector<std::string> TakePages(Job *job) {
+// Takes a job's pages out of it, for deleting, with its note first when it has one. Call with
+// printer->lock held.
+std::vector<std::string> TakePages(Printer *printer, Job *job) {
     std::vector<std::string> pages;
-    pages.swap(job->pageFiles);
+    if (job->noted)
+        pages.push_back(AcceptedJobPath(printer->spoolFolder, job->id));
+    job->noted = false;
+    pages.insert(pages.end(), job->pageFiles.begin(), job->pageFiles.end());
+    job->pageFiles.clear();
     return pages;
 }
 
@@ -240,13 +245,25 @@ void SpoolJob(Printer *printer, const std::shared_ptr<Job> &job) {
         }
     }
     int number = 0;
-    DWORD error = go ? HandOverPages(printer->spoolFolder, pages, &number) : ERROR_SUCCESS;
+    DWORD error = go ? HandOverPages(printer->spoolFolder, pages, job->noted ? job->id : 0, &number)
+                     : ERROR_SUCCESS;
     ReleaseRunTurn(&turn);
     if (!go || error != ERROR_SUCCESS) {
-        if (!go)
-            DeletePages(pages);
+        std::vector<std::string> toDelete;
+        {
+            std::lock_guard<std::mutex> guard(printer->lock);
+            // An accepted job that the stopping printer could not hand over waits, noted, for
+            // the next start; the hand-over deleted its pages and note when it failed.
+            bool kept = !go && printer->stopping && job->noted && job->state != JOB_CANCELED;
+            if (!go && !kept)
+                toDelete = TakePages(printer, job.get());
+            if (kept)
+                job->pageFiles.clear();
+        }
+        DeletePages(toDelete);
         std::lock_guard<std::mutex> guard(printer->lock);
         job->pageFiles.clear();
+        job->noted = false;
         job->spooling = false;
         if (job->state != JOB_CANCELED)
             EndJob(printer, job.get(), JOB_ABORTED, "aborted-by-system",
@@ -280,7 +297,7 @@ std::vector<std::string> AbortIdleJobs(Printer *printer) {
         EndJob(printer, &job, JOB_ABORTED, "aborted-by-system",
                "No document came within " + std::to_string(printer->clientTimeoutSeconds) +
                    " seconds.");
-        std::vector<std::string> pages = TakePages(&job);
+        std::vector<std::string> pages = TakePages(printer, &job);
         toDelete.insert(toDelete.end(), pages.begin(), pages.end());
     }
     return toDelete;
@@ -341,20 +358,57 @@ bool CancelOpenJob(Printer *printer, Job *job, std::vector<std::string> *toDelet
         return false;
     EndJob(printer, job, JOB_CANCELED, "job-canceled-by-user", "Cancelled.");
     if (!job->receiving && !job->spooling) {
-        std::vector<std::string> pages = TakePages(job);
+        std::vector<std::string> pages = TakePages(printer, job);
         toDelete->insert(toDelete->end(), pages.begin(), pages.end());
     }
     return true;
 }
 
-void SubmitJob(Printer *printer, Job *job) {
+bool SubmitJob(Printer *printer, Job *job, std::vector<std::string> *toDelete) {
     if (job->pageFiles.empty()) {
         EndJob(printer, job, JOB_COMPLETED, "job-completed-successfully", "No pages to print.");
-        return;
+        return true;
+    }
+    if (!job->noted) {
+        // Noted before the client hears of success: from here on the job outlives the printer.
+        AcceptedJob accepted = {job->id, (int)job->pageFiles.size(), job->name, job->user};
+        DWORD error = NoteAcceptedJob(printer->spoolFolder, accepted);
+        if (error != ERROR_SUCCESS) {
+            std::vector<std::string> pages = TakePages(printer, job);
+            toDelete->insert(toDelete->end(), pages.begin(), pages.end());
+            EndJob(printer, job, JOB_ABORTED, "aborted-by-system",
+                   "The job could not be kept (error " + std::to_string(error) + ").");
+            return false;
+        }
+        job->noted = true;
     }
     job->reason = "job-queued";
     printer->spoolQueue.push_back(job->id);
     printer->wake.notify_all();
+    return true;
+}
+
+void RestoreAcceptedJobs(Printer *printer, const std::vector<AcceptedJob> &accepted,
+                         int lastJobNumber) {
+    std::lock_guard<std::mutex> guard(printer->lock);
+    printer->nextJobId = std::max(printer->nextJobId, lastJobNumber + 1);
+    for (const AcceptedJob &entry : accepted) {
+        auto job = std::make_shared<Job>();
+        job->id = entry.id;
+        job->name = entry.name;
+        job->user = entry.user;
+        job->createdAt = PrinterUpTime(*printer);
+        job->lastActivity = std::chrono::steady_clock::now();
+        job->documents = 1;
+        job->closed = true;
+        job->noted = true;
+        for (int page = 1; page <= entry.pages; ++page)
+            job->pageFiles.push_back(WaitingPageName(printer->spoolFolder, entry.id, page));
+        job->reason = "job-queued";
+        printer->jobs[job->id] = job;
+        printer->spoolQueue.push_back(job->id);
+        printer->nextJobId = std::max(printer->nextJobId, entry.id + 1);
+    }
 }
 
 void StartIntake(DocumentIntake *intake, Printer *printer, const std::shared_ptr<Job> &job,
@@ -434,11 +488,11 @@ uint16_t FinishIntake(DocumentIntake *intake, bool whole, std::string *text) {
             job->state = JOB_PENDING;
             job->reason = "none";
             if (job->closed)
-                SubmitJob(printer, job);
+                SubmitJob(printer, job, &toDelete);
             status = intake->refusal;
             *text = intake->refusalText;
         } else if (intake->refusal != IPP_OK || job->state == JOB_CANCELED) {
-            toDelete = TakePages(job);
+            toDelete = TakePages(printer, job);
             if (job->state != JOB_CANCELED)
                 EndJob(printer, job, JOB_ABORTED, RefusalReason(intake->refusal),
                        intake->refusalText);
@@ -451,8 +505,10 @@ uint16_t FinishIntake(DocumentIntake *intake, bool whole, std::string *text) {
             job->reason = "none";
             if (intake->lastDocument)
                 job->closed = true;
-            if (job->closed)
-                SubmitJob(printer, job);
+            if (job->closed && !SubmitJob(printer, job, &toDelete)) {
+                status = IPP_INTERNAL_ERROR;
+                *text = job->message;
+            }
         }
     }
     DeletePages(toDelete);
@@ -492,10 +548,11 @@ void AbortOpenJobs(Printer *printer) {
         std::lock_guard<std::mutex> guard(printer->lock);
         for (auto &entry : printer->jobs) {
             Job &job = *entry.second;
-            if (JobFinished(job) || job.handedOver)
+            // An accepted job stays noted, with its pages, for the printer's next start.
+            if (JobFinished(job) || job.handedOver || job.noted)
                 continue;
             EndJob(printer, &job, JOB_ABORTED, "aborted-by-system", "The printer stopped.");
-            std::vector<std::string> pages = TakePages(&job);
+            std::vector<std::string> pages = TakePages(printer, &job);
             toDelete.insert(toDelete.end(), pages.begin(), pages.end());
         }
     }

@@ -64,9 +64,17 @@ void EndJob(Printer *printer, Job *job, int state, const std::string &reason,
 // works on); false when the job can no longer be cancelled. Call with printer->lock held.
 bool CancelOpenJob(Printer *printer, Job *job, std::vector<std::string> *toDelete);
 
-// Queues a closed job for the spool thread, or ends it when it has no page. Call with
-// printer->lock held.
-void SubmitJob(Printer *printer, Job *job);
+// Queues a closed job for the spool thread, or ends it when it has no page. A job with pages is
+// first noted on the disk, so that a printer stopped before its hand-over hands it over when it
+// starts again; false when the note could not be written: the job is aborted, and its pages
+// are added to toDelete. Call with printer->lock held.
+bool SubmitJob(Printer *printer, Job *job, std::vector<std::string> *toDelete);
+
+// Takes back the jobs that an earlier printer accepted and did not hand over, queued for the
+// spool thread in the order of their ids; later jobs are numbered above them and above
+// lastJobNumber. Call before the printer serves anyone.
+void RestoreAcceptedJobs(Printer *printer, const std::vector<AcceptedJob> &accepted,
+                         int lastJobNumber);
 
 // Starts taking in a document of that format ("" for none given) and compression ("" or "none",
 // "gzip", "deflate") for the job; its receiving has been marked.

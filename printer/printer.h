@@ -42,6 +42,7 @@ struct Job {
     bool receiving = false;  // a document is coming in now
     bool spooling = false;   // the spool thread has it
     bool handedOver = false; // its pages are in the spool under their final names
+    bool noted = false;      // accepted: its note keeps it for a printer started after a stop
     uint64_t documentBytes = 0;
     std::vector<std::string> pageFiles; // pages written so far, under their waiting names
 };

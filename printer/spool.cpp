@@ -8,8 +8,10 @@
 #include "common/handover.h"
 #include "common/spool_contract.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <set>
 #include <thread>
 
 namespace {
@@ -27,6 +29,98 @@ std::string LastLine(const std::string &text) {
         return "";
     size_t start = text.find_last_of("\r\n", end);
     return text.substr(start == std::string::npos ? 0 : start + 1, end - (start + 1) + 1);
+}
+
+// Job numbers stay below this: the printer counts them in an int.
+const int kLargestJobNumber = 1000000000;
+const int kLargestJobPages = 10000;
+
+// Text made one line: a job's name and user come from its client, and each is one line of a note.
+std::string OneLine(std::string text) {
+    for (char &c : text)
+        if ((unsigned char)c < 0x20)
+            c = ' ';
+    return text.substr(0, 1024);
+}
+
+// Reads a small file whole into text; false when it cannot be read (or is not small).
+bool ReadSmallFile(const std::string &path, std::string *text) {
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    char block[4096];
+    size_t got = fread(block, 1, sizeof block, file);
+    bool whole = !ferror(file) && got < sizeof block;
+    fclose(file);
+    text->assign(block, got);
+    return whole;
+}
+
+// The decimal number that line holds after prefix, from 1 to largest, else 0. Call with the
+// rest of the text: the number's line must end in a line end.
+int ParseNumber(const std::string &text, const std::string &prefix, int largest) {
+    size_t end = text.find('\n');
+    if (end == std::string::npos || text.compare(0, prefix.size(), prefix) != 0)
+        return 0;
+    std::string digits = text.substr(prefix.size(), end - prefix.size());
+    if (digits.empty() || digits.size() > 10 || digits[0] == '0' ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    long long number = std::stoll(digits);
+    return number <= largest ? (int)number : 0;
+}
+
+// The bare names in folder that pattern matches.
+std::vector<std::string> List(const std::string &folder, const std::string &pattern) {
+    std::vector<std::string> names;
+    _finddata_t entry;
+    intptr_t search = _findfirst((folder + "\\" + pattern).c_str(), &entry);
+    if (search == -1)
+        return names;
+    do
+        names.push_back(entry.name);
+    while (_findnext(search, &entry) == 0);
+    _findclose(search);
+    return names;
+}
+
+// Reads the accepted job's note named name; true when it is a whole note of ours for the job its
+// name gives. The note's waiting pages follow from the id: no name in it is read.
+bool ReadAcceptedJob(const std::string &folder, const std::string &name, AcceptedJob *job) {
+    std::string text;
+    if (!ReadSmallFile(folder + "\\" + name, &text))
+        return false;
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at + 1));
+    if (at != text.size() || lines.size() != 6 ||
+        lines[0] != std::string(kAcceptedJobFirstLine) + "\n" || lines[5] != "end\n" ||
+        lines[3].compare(0, 5, "name ") != 0 || lines[4].compare(0, 5, "user ") != 0)
+        return false;
+    job->id = ParseNumber(lines[1], "id ", kLargestJobNumber);
+    job->pages = ParseNumber(lines[2], "pages ", kLargestJobPages);
+    job->name = lines[3].substr(5, lines[3].size() - 6);
+    job->user = lines[4].substr(5, lines[4].size() - 6);
+    char expected[64];
+    FormatAcceptedJobName(job->id, expected, sizeof expected);
+    return job->id > 0 && job->pages > 0 && name == expected;
+}
+
+// Keeps number as the last job number handed over: written anew beside the old one, then put
+// in its place, so that a kill or a power loss leaves the old number or the new one.
+DWORD KeepJobNumber(const std::string &folder, int number) {
+    std::string text = std::string(kJobNumberFirstLine) + "\n" + std::to_string(number) + "\n";
+    std::string partial = folder + "\\" + kJobNumberPartialName;
+    DWORD error = WriteFileAnew(partial.c_str(), text.data(), text.size());
+    if (error != ERROR_SUCCESS)
+        return error;
+    if (MoveFileExA(partial.c_str(), (folder + "\\" + kJobNumberName).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return ERROR_SUCCESS;
+    error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+    DeleteFileA(partial.c_str());
+    return error;
 }
 
 } // namespace
@@ -51,23 +145,73 @@ int FindSpoolFolder(std::string *folder) {
     return (entry.attrib & _A_SUBDIR) != 0;
 }
 
-void DeleteStalePages(const std::string &folder) {
+std::string AcceptedJobPath(const std::string &folder, int id) {
+    char name[64];
+    FormatAcceptedJobName(id, name, sizeof name);
+    return folder + "\\" + name;
+}
+
+DWORD NoteAcceptedJob(const std::string &folder, const AcceptedJob &job) {
+    std::string text = std::string(kAcceptedJobFirstLine) + "\n" + "id " + std::to_string(job.id) +
+                       "\n" + "pages " + std::to_string(job.pages) + "\n" + "name " +
+                       OneLine(job.name) + "\n" + "user " + OneLine(job.user) + "\n" + "end\n";
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    return WriteFileAnew(AcceptedJobPath(folder, job.id).c_str(), text.data(), text.size());
+}
+
+int LastJobNumber(const std::string &folder) {
+    std::lock_guard<std::mutex> guard(PlatformLock());
+    std::string text;
+    if (!ReadSmallFile(folder + "\\" + kJobNumberName, &text))
+        return 0;
+    std::string first = std::string(kJobNumberFirstLine) + "\n";
+    if (text.compare(0, first.size(), first) != 0)
+        return 0;
+    return ParseNumber(text.substr(first.size()), "", kLargestJobNumber);
+}
+
+void DeleteStalePages(const std::string &folder, std::vector<AcceptedJob> *accepted) {
     std::vector<std::string> stale;
+    accepted->clear();
     {
         std::lock_guard<std::mutex> guard(PlatformLock());
         CompleteHandOver(folder); // a job half handed over is a whole job, not stale pages
-        for (std::string pattern : {std::string(kWaitingPagePrefix) + "*" + kWaitingPageSuffix,
-                                    std::string(kRunOutputPrefix) + "*" + kRunOutputSuffix}) {
-            _finddata_t entry;
-            intptr_t search = _findfirst((folder + "\\" + pattern).c_str(), &entry);
-            if (search == -1)
+        std::vector<std::string> notes =
+            List(folder, std::string(kWaitingPagePrefix) + "*" + kAcceptedJobSuffix);
+        std::vector<std::string> waiting =
+            List(folder, std::string(kWaitingPagePrefix) + "*" + kWaitingPageSuffix);
+        std::set<std::string> kept;
+        for (const std::string &note : notes) {
+            AcceptedJob job;
+            bool whole = ReadAcceptedJob(folder, note, &job);
+            for (int page = 1; whole && page <= job.pages; ++page) {
+                char name[64];
+                FormatWaitingPageName(job.id, page, name, sizeof name);
+                whole = std::find(waiting.begin(), waiting.end(), name) != waiting.end();
+            }
+            if (!whole) {
+                // Never whole, or handed over already: its pages are the hand-over's or stale.
+                stale.push_back(folder + "\\" + note);
                 continue;
-            do
-                stale.push_back(folder + "\\" + entry.name);
-            while (_findnext(search, &entry) == 0);
-            _findclose(search);
+            }
+            for (int page = 1; page <= job.pages; ++page) {
+                char name[64];
+                FormatWaitingPageName(job.id, page, name, sizeof name);
+                kept.insert(name);
+            }
+            accepted->push_back(job);
         }
+        for (const std::string &name : waiting)
+            if (!kept.count(name))
+                stale.push_back(folder + "\\" + name);
+        for (const std::string &name :
+             List(folder, std::string(kRunOutputPrefix) + "*" + kRunOutputSuffix))
+            stale.push_back(folder + "\\" + name);
+        for (const std::string &name : List(folder, kJobNumberPartialName))
+            stale.push_back(folder + "\\" + name);
     }
+    std::sort(accepted->begin(), accepted->end(),
+              [](const AcceptedJob &a, const AcceptedJob &b) { return a.id < b.id; });
     DeletePages(stale);
 }
 
@@ -168,9 +312,10 @@ void ReleaseRunTurn(RunTurn *turn) {
     EndRunTurn(turn);
 }
 
-DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &waiting, int *job) {
+DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &waiting,
+                    int acceptedId, int *job) {
+    unsigned long long highest = (unsigned long long)LastJobNumber(folder);
     std::unique_lock<std::mutex> guard(PlatformLock());
-    unsigned long long highest = 0;
     _finddata_t entry;
     intptr_t search = _findfirst((folder + "\\" + kPagePattern).c_str(), &entry);
     // A listing that fails part way could hide a higher job number.
@@ -184,9 +329,11 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
             error = ERROR_ACCESS_DENIED;
         _findclose(search);
     }
-    if (error == ERROR_SUCCESS && highest >= 1000000000ull)
+    if (error == ERROR_SUCCESS && highest >= (unsigned long long)kLargestJobNumber)
         error = ERROR_FILENAME_EXCED_RANGE;
-    *job = (int)highest + 1;
+    *job = error == ERROR_SUCCESS ? (int)highest + 1 : 0;
+    if (error == ERROR_SUCCESS)
+        error = KeepJobNumber(folder, *job);
     // The job's pages reach the spool all or none: the note of the renames goes to the disk
     // before the first of them, so that whoever finds it after a kill completes them.
     std::vector<HandOverPage> pages;
@@ -198,6 +345,9 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
     bool noted = error == ERROR_SUCCESS && WriteHandOverNote(folder, pages);
     if (error == ERROR_SUCCESS && !noted)
         error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    // The hand-over note now carries the job: its acceptance note has served.
+    if (noted && acceptedId > 0)
+        DeleteFileRetrying(AcceptedJobPath(folder, acceptedId).c_str());
     std::vector<std::string> done;
     for (size_t page = 0; page < waiting.size() && error == ERROR_SUCCESS; ++page) {
         std::string name = folder + "\\" + pages[page].page;
@@ -212,6 +362,8 @@ DWORD HandOverPages(const std::string &folder, const std::vector<std::string> &w
         // held, so that no run sees it), and only then does the note go.
         guard.unlock();
         done.insert(done.end(), waiting.begin() + (long)done.size(), waiting.end());
+        if (acceptedId > 0)
+            done.push_back(AcceptedJobPath(folder, acceptedId));
         DeletePages(done);
         guard.lock();
     }

@@ -242,7 +242,10 @@ int RunPrinterService(int port, int clientTimeoutSeconds, const std::string &log
     }
     HttpServer *server = nullptr;
     if (code == 0) {
-        DeleteStalePages(printer.spoolFolder);
+        // Jobs accepted before a stop are handed over first; only unanswered ones' pages go.
+        std::vector<AcceptedJob> accepted;
+        DeleteStalePages(printer.spoolFolder, &accepted);
+        RestoreAcceptedJobs(&printer, accepted, LastJobNumber(printer.spoolFolder));
         server = OpenHttpServer(port, clientTimeoutSeconds, kExchange, &printer, PrinterIconPng(),
                                 PrinterPage(printer));
         if (!server) {

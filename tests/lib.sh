@@ -70,6 +70,8 @@ page_set() {
 }
 
 # spool FILE...: copies the files into the spool (and the exe's).
+# spool_left DIR: what is in spool folder DIR but the printer's last job number, which stays.
+spool_left() { ls -A "$1" | grep -v '^PrinterJobNumber\.txt$'; }
 spool() { cp "$@" "$SPOOL"/ && if [ -n "$EXE_SPOOL" ]; then cp "$@" "$EXE_SPOOL"/; fi; }
 
 # run_vt: the host binary on MACHINE, its stdout in $MACHINE.out; exit code 0, stderr silent.

@@ -1,5 +1,7 @@
 #include "tests/support/machine.h"
 
+#include "common/spool_contract.h"
+
 #include <algorithm>
 #include <dirent.h>
 #include <fstream>
@@ -93,6 +95,12 @@ std::vector<std::string> MachineTest::List(const std::string &windowsPath) {
         closedir(dir);
     }
     std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> MachineTest::SpoolLeft() {
+    std::vector<std::string> names = List(kSpool);
+    names.erase(std::remove(names.begin(), names.end(), std::string(kJobNumberName)), names.end());
     return names;
 }
 

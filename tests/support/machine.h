@@ -28,6 +28,8 @@ class MachineTest : public ::testing::Test {
     void MakeDirectory(const std::string &windowsPath);
     // The names in a Windows folder, sorted by byte value.
     std::vector<std::string> List(const std::string &windowsPath);
+    // What is left in the spool but the printer's last job number, which stays for good.
+    std::vector<std::string> SpoolLeft();
 
     std::string folder; // the machine folder on the host
 };

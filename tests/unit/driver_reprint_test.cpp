@@ -138,4 +138,28 @@ TEST_F(Reprint, ACutCopyGoesBeforeAnythingIsSent) {
     EXPECT_TRUE(List(kSpool).empty());
 }
 
+// A copy cut short on one e-reader stays noted while the PDF goes to another: when the first
+// is seen again, with another PDF waiting, the cut copy is removed and the new one sent.
+TEST_F(Reprint, ACutCopyStaysNotedWhileAnotherEreaderIsServed) {
+    const Route &drive = kRoutes[0], &media = kRoutes[1];
+    Prepare(media);
+    std::filesystem::create_directories(folder + "/" + drive.documents);
+    Spool();
+    const std::string cut = folder + "/" + media.documents + "/VellumTransit.pdf";
+    std::ofstream(cut, std::ios::binary) << "%PDF-1.3 cut";
+    const std::string scribe = "\\\\?\\simwin#media#Scribe#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
+    WriteFile(kNote, "VellumTransit.pdf\npdf 100000 5\ndevice " + scribe + "\n");
+    Load(drive.ini); // the media e-reader is away: the PDF goes to the drive
+    EXPECT_EQ(Delivery(), drive.copied);
+    EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf.sending"});
+    EXPECT_EQ(ReadFile(kNote), "VellumTransit.pdf\npdf 100000 5\ndevice " + scribe + "\n");
+    Spool();
+    Load(media.ini);
+    EXPECT_EQ(Delivery(), media.copied);
+    std::map<std::string, std::string> device = HostFiles(folder + "/" + media.documents);
+    ASSERT_EQ(device.size(), 1u);
+    EXPECT_TRUE(IsWholePdf(device["VellumTransit.pdf"]));
+    EXPECT_TRUE(List(kSpool).empty());
+}
+
 } // namespace

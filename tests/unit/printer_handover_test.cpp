@@ -17,6 +17,8 @@ bool Never(void *) {
     return false;
 }
 
+void HandOverJob(int id, const std::vector<std::string> &waiting);
+
 // A job as the printer's spool thread takes it: the pages written as they came (the last piece
 // by piece, as a large JPEG document arrives), the run turn, the hand-over, the program's run.
 void PrintJob() {
@@ -33,21 +35,23 @@ void PrintJob() {
                                CloseWaitingPage(&writer, true) != ERROR_SUCCESS))
             return;
     }
+    // Answered with success once its note is on the disk.
+    if (NoteAcceptedJob(kSpool, {1, kPages, "a job", "someone"}) != ERROR_SUCCESS)
+        return;
+    HandOverJob(1, waiting);
+}
+
+// The spool thread's work on an accepted job: the run turn, the hand-over, the program.
+void HandOverJob(int id, const std::vector<std::string> &waiting) {
     RunTurn turn;
     if (!TakeRunTurn(&turn, Never, nullptr))
         return;
     int job = 0;
-    DWORD error = HandOverPages(kSpool, waiting, &job);
+    DWORD error = HandOverPages(kSpool, waiting, id, &job);
     ReleaseRunTurn(&turn);
     std::string line;
     if (error == ERROR_SUCCESS)
         RunProgram(kSpool, 1, &line);
-}
-
-std::string HandedOver(int page) {
-    std::string n = std::to_string(page);
-    return "MoveFileExA " + std::string(kSpool) + "\\PrinterJob1-" + n + ".tmp " + kSpool +
-           "\\VellumTransit1-" + n + ".jpg ok\n";
 }
 
 class HandOver : public MachineTest, public ::testing::WithParamInterface<const char *> {
@@ -69,14 +73,22 @@ class HandOver : public MachineTest, public ::testing::WithParamInterface<const 
     // The printer starts again (its stale pages go), a page of the next job comes, and clean
     // runs follow: each page on the e-reader as often as expected (by page, from 1).
     void RestartAndCheck(const std::vector<int> &expected, const std::string &context) {
-        DeleteStalePages(kSpool);
+        std::vector<AcceptedJob> accepted;
+        DeleteStalePages(kSpool, &accepted);
+        // The restarted printer hands over what it finds accepted, as its spool thread does.
+        for (const AcceptedJob &job : accepted) {
+            std::vector<std::string> waiting;
+            for (int page = 1; page <= job.pages; ++page)
+                waiting.push_back(WaitingPageName(kSpool, job.id, page));
+            HandOverJob(job.id, waiting);
+        }
         WriteFile(std::string(kSpool) + "\\VellumTransit2-1.jpg", JobPage(kPages + 1));
-        for (int run = 0; run < 3 && !List(kSpool).empty(); ++run) {
+        for (int run = 0; run < 3 && !SpoolLeft().empty(); ++run) {
             std::string error;
             ASSERT_TRUE(simwin::LoadMachine(folder, &error)) << error;
             ::RunProgram();
         }
-        EXPECT_TRUE(List(kSpool).empty()) << context;
+        EXPECT_TRUE(SpoolLeft().empty()) << context;
         std::map<std::string, std::string> device = HostFiles(folder + "/E/documents");
         for (const auto &[name, bytes] : device)
             EXPECT_TRUE(IsWholePdf(bytes) && name.find(".partial") == std::string::npos)
@@ -110,13 +122,12 @@ TEST_P(HandOver, EveryPageHandedOverArrivesOnce) {
                 continue;
             ASSERT_TRUE(stopped);
             std::string events = ReadHostFile(folder + "/events.log");
-            // All or none: the job is whole once its hand-over note is on the disk (written, or
-            // flushed when the power goes) or its first page was renamed.
-            const std::string note = std::string(kSpool) + "\\VellumTransit.handover";
-            bool noted = mode == "crash"
+            // All or none: the job is whole once it was accepted (its note on the disk: written,
+            // or flushed when the power goes), and never in part.
+            const std::string note = std::string(kSpool) + "\\PrinterJob1.job";
+            bool whole = mode == "crash"
                              ? events.find("WriteFile " + note + " ") != std::string::npos
                              : events.find("FlushFileBuffers " + note + " ok") != std::string::npos;
-            bool whole = noted || events.find(HandedOver(1)) != std::string::npos;
             std::vector<int> expected(kPages + 1, 1);
             for (int page = 1; page <= kPages; ++page)
                 expected[page - 1] = whole;

@@ -11,11 +11,17 @@
 
 namespace {
 
+std::string In(const std::string &name) {
+    return std::string(kSpool) + "\\" + name;
+}
+
 // A Print-Job request for PWG raster, compressed unless compression is empty.
-IppMessage PrintJob(const char *compression = "") {
+IppMessage PrintJob(const char *compression = "", const char *name = "") {
     IppMessage request;
     request.code = IPP_OP_PRINT_JOB;
     request.requestId = 1;
+    if (*name)
+        AddIppText(AddIppAttribute(&request, IPP_TAG_OPERATION, "job-name"), IPP_TAG_NAME, name);
     AddIppText(AddIppAttribute(&request, IPP_TAG_OPERATION, "document-format"), IPP_TAG_MIME_TYPE,
                "image/pwg-raster");
     if (*compression)
@@ -77,9 +83,10 @@ TEST_F(Intake, ADocumentPastItsLimitIsTooLargeAndLeavesNoPage) {
     EXPECT_EQ(FeedDocument(&intake, (const unsigned char *)document.data(), document.size()), 1);
     EndDocument(&intake, true, &response);
     EXPECT_EQ(response.code, IPP_OK);
-    EXPECT_EQ(List(kSpool).size(), 3u);
+    EXPECT_EQ(List(kSpool).size(), 4u); // its pages and its note
     EXPECT_EQ(printer.spoolQueue.size(), 1u);
     DeletePages(intake.job->pageFiles);
+    DeletePages({AcceptedJobPath(kSpool, intake.job->id)});
 }
 
 // Feeds a whole document to a new Print-Job, 1000 bytes at a time, and ends it.
@@ -106,6 +113,7 @@ Fed Feed(const char *compression, const std::string &data, uint64_t maxBytes) {
     Fed fed = {response.code, message ? message->values[0].bytes : "", intake.job->state,
                intake.job->reason, intake.received};
     DeletePages(intake.job->pageFiles);
+    DeletePages({AcceptedJobPath(kSpool, intake.job->id)});
     return fed;
 }
 
@@ -124,8 +132,9 @@ TEST_F(Intake, CompressedDocumentsGiveTheirPages) {
         EndDocument(&intake, true, &response);
         EXPECT_EQ(response.code, IPP_OK) << form.first;
         EXPECT_EQ(intake.job->documentBytes, document.size());
-        EXPECT_EQ(List(kSpool).size(), 3u) << form.first;
+        EXPECT_EQ(List(kSpool).size(), 4u) << form.first;
         DeletePages(intake.job->pageFiles);
+        DeletePages({AcceptedJobPath(kSpool, intake.job->id)});
     }
 }
 
@@ -237,12 +246,70 @@ TEST_F(Intake, EveryPageCarriesItsJobsTitle) {
                 std::string segment = name.title.empty() ? "" : kPageTitlePrefix + name.title;
                 size_t skip = segment.empty() ? 0 : segment.size() + 4;
                 EXPECT_EQ(page.substr(2, skip).substr(skip ? 4 : 0), segment);
-                if (document)
+                if (document) {
                     EXPECT_TRUE(page.substr(0, 2) + page.substr(2 + skip) == *document);
+                }
             }
             DeletePages(intake.job->pageFiles);
         }
     }
+}
+
+// A job answered with success outlives the printer: stopped (or killed) before the hand-over,
+// it leaves its note and pages, and the next printer queues it again, whole, under its own id,
+// numbering later jobs above it and above the last job number handed over. A job never
+// answered leaves nothing; a note without all its pages, or not the printer's, goes with what
+// it names. A job whose note cannot be written is refused and leaves nothing.
+TEST_F(Intake, AnAcceptedJobOutlivesThePrinter) {
+    Load();
+    std::string document = Document(3);
+    auto print = [&](Printer *printer, bool whole, const char *name) {
+        DocumentIntake intake;
+        IppMessage response;
+        EXPECT_TRUE(BeginDocument(printer, PrintJob("", name), &intake, &response));
+        FeedDocument(&intake, (const unsigned char *)document.data(),
+                     whole ? document.size() : document.size() / 2);
+        EndDocument(&intake, whole, &response);
+        return response.code;
+    };
+    {
+        Printer printer;
+        printer.spoolFolder = kSpool;
+        printer.nextJobId = 7;
+        EXPECT_EQ(print(&printer, true, "Report\nQ3"), IPP_OK);
+        EXPECT_EQ(print(&printer, false, "cut off"), IPP_BAD_REQUEST);
+        AbortOpenJobs(&printer); // the printer stops before its spool thread took the job
+    }
+    WriteFile(In("PrinterJob3-1.tmp"), "a page of a job never answered");
+    WriteFile(In("PrinterJob4.job"),
+              "VellumTransit accepted job 1\nid 4\npages 2\nname n\nuser u\nend\n");
+    WriteFile(In("PrinterJob4-1.tmp"), "its second page is missing");
+    WriteFile(In("PrinterJob5.job"), "VellumTransit accepted job 1\nid 6\npages 1\nname n\n");
+    WriteFile(In("PrinterJob5-1.tmp"), "named by a note that is not whole");
+    std::vector<AcceptedJob> accepted;
+    DeleteStalePages(kSpool, &accepted);
+    EXPECT_EQ(List(kSpool), (std::vector<std::string>{"PrinterJob7-1.tmp", "PrinterJob7-2.tmp",
+                                                      "PrinterJob7-3.tmp", "PrinterJob7.job"}));
+    Printer printer;
+    printer.spoolFolder = kSpool;
+    RestoreAcceptedJobs(&printer, accepted, 12);
+    ASSERT_EQ(printer.spoolQueue, std::deque<int>{7});
+    std::shared_ptr<Job> job = printer.jobs[7];
+    EXPECT_EQ(job->name, "Report Q3");
+    EXPECT_EQ(job->state, JOB_PENDING);
+    EXPECT_TRUE(job->closed && job->noted);
+    EXPECT_EQ(job->pageFiles.size(), 3u);
+    EXPECT_EQ(printer.nextJobId, 13);
+    std::vector<std::string> toDelete;
+    EXPECT_TRUE(CancelOpenJob(&printer, job.get(), &toDelete));
+    DeletePages(toDelete);
+    EXPECT_TRUE(List(kSpool).empty());
+    // The note is the fourth file written: its write fails, and the job is refused.
+    simwin::SetFault("WriteFile", simwin::CallCounts()["WriteFile"] + 4, "112");
+    EXPECT_EQ(print(&printer, true, "unkept"), IPP_INTERNAL_ERROR);
+    EXPECT_EQ(printer.jobs[13]->message, "The job could not be kept (error 112).");
+    EXPECT_TRUE(List(kSpool).empty());
+    EXPECT_EQ(printer.spoolQueue, std::deque<int>{7}); // the cancelled one, which is skipped
 }
 
 } // namespace

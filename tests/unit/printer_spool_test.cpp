@@ -2,6 +2,7 @@
 // number, what a failure leaves (nothing of the job), the turn, and the program's run.
 #include "tests/support/machine.h"
 
+#include "common/spool_contract.h"
 #include "printer/spool.h"
 
 #include <tuple>
@@ -33,18 +34,32 @@ TEST_F(Spool, PagesAreHandedOverAsTheJobAboveEveryJobInTheSpool) {
         WriteFile(In(name), "x");
     std::vector<std::string> waiting = Waiting(3);
     int job = 0;
-    EXPECT_EQ(HandOverPages(kSpool, waiting, &job), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(HandOverPages(kSpool, waiting, 0, &job), (DWORD)ERROR_SUCCESS);
     EXPECT_EQ(job, 13);
     for (int page = 1; page <= 3; ++page)
         EXPECT_EQ(ReadFile(In("VellumTransit13-" + std::to_string(page) + ".jpg")),
                   SyntheticJpeg(100, 100 + page));
-    EXPECT_EQ(List(kSpool).size(), 8u); // the five, the three pages, nothing waiting
+    EXPECT_EQ(List(kSpool).size(), 9u); // the five, the three pages, the number, nothing waiting
+    // A number is never used twice, even once the spool is empty again; a number file that is
+    // not the printer's counts for nothing.
+    for (const std::string &name : List(kSpool))
+        if (name != kJobNumberName)
+            DeletePages({In(name)});
+    EXPECT_EQ(HandOverPages(kSpool, Waiting(1), 0, &job), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(job, 14);
+    WriteFile(In(kJobNumberName), "VellumTransit last job 1\n99x\n");
+    EXPECT_EQ(HandOverPages(kSpool, Waiting(1), 0, &job), (DWORD)ERROR_SUCCESS);
+    EXPECT_EQ(job, 15); // one above the spool's highest
+    EXPECT_EQ(ReadFile(In(kJobNumberName)), "VellumTransit last job 1\n15\n");
 }
 
 TEST_F(Spool, AFailedHandOverLeavesNothingOfTheJob) {
     const std::tuple<const char *, int, const char *> cases[] = {
-        {"MoveFileExA", 1, ""}, {"MoveFileExA", 2, ""}, {"MoveFileExA", 3, "80"},
-        {"_findfirst", 1, ""},  {"_findnext", 1, ""},
+        // The first MoveFileExA puts the job's number in place, the others rename its pages.
+        // Flushes 1 to 4 are the pages' and the job's note, 5 the number's, 6 the hand-over's.
+        {"MoveFileExA", 1, ""},        {"MoveFileExA", 2, ""}, {"MoveFileExA", 4, "80"},
+        {"_findfirst", 1, ""},         {"_findnext", 1, ""},   {"FlushFileBuffers", 5, "29"},
+        {"FlushFileBuffers", 6, "29"},
     };
     for (const auto &entry : cases) {
         Load();
@@ -52,8 +67,10 @@ TEST_F(Spool, AFailedHandOverLeavesNothingOfTheJob) {
         std::vector<std::string> waiting = Waiting(3);
         simwin::SetFault(std::get<0>(entry), std::get<1>(entry), std::get<2>(entry));
         int job = 0;
-        EXPECT_NE(HandOverPages(kSpool, waiting, &job), (DWORD)ERROR_SUCCESS) << std::get<0>(entry);
-        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit4-1.jpg"})
+        NoteAcceptedJob(kSpool, {1, 3, "job", "user"});
+        EXPECT_NE(HandOverPages(kSpool, waiting, 1, &job), (DWORD)ERROR_SUCCESS)
+            << std::get<0>(entry);
+        EXPECT_EQ(SpoolLeft(), std::vector<std::string>{"VellumTransit4-1.jpg"})
             << std::get<0>(entry) << " " << std::get<1>(entry);
         EXPECT_EQ(simwin::HeldNow().Total(), 0);
     }
@@ -68,11 +85,11 @@ TEST_F(Spool, ADeleteRefusedForAMomentIsTriedAgain) {
     DeletePages(waiting);
     EXPECT_TRUE(List(kSpool).empty());
     waiting = Waiting(3);
-    simwin::SetFault("MoveFileExA", simwin::CallCounts()["MoveFileExA"] + 3, "");
+    simwin::SetFault("MoveFileExA", simwin::CallCounts()["MoveFileExA"] + 4, "");
     simwin::SetFault("DeleteFileA", simwin::CallCounts()["DeleteFileA"] + 1, "32");
     int job = 0;
-    EXPECT_NE(HandOverPages(kSpool, waiting, &job), (DWORD)ERROR_SUCCESS);
-    EXPECT_TRUE(List(kSpool).empty());
+    EXPECT_NE(HandOverPages(kSpool, waiting, 0, &job), (DWORD)ERROR_SUCCESS);
+    EXPECT_TRUE(SpoolLeft().empty());
 }
 
 TEST_F(Spool, AWaitingPageIsANewFileOrNothing) {
@@ -101,7 +118,8 @@ TEST_F(Spool, StalePagesGoAndTheSpoolFolderIsFound) {
     std::string folder;
     EXPECT_TRUE(FindSpoolFolder(&folder));
     EXPECT_EQ(folder, kSpool);
-    DeleteStalePages(folder);
+    std::vector<AcceptedJob> accepted;
+    DeleteStalePages(folder, &accepted);
     EXPECT_EQ(List(kSpool), (std::vector<std::string>{"VellumTransit1-1.jpg", "other.tmp"}));
 }
 
@@ -147,11 +165,11 @@ TEST_F(Spool, TheProgramRunsAndItsLastLineComesBack) {
         for (int call = 1; exitCodeFails && call <= 1000; ++call)
             simwin::SetFault("GetExitCodeProcess", call, "");
         int job = 0;
-        ASSERT_EQ(HandOverPages(kSpool, Waiting(2), &job), (DWORD)ERROR_SUCCESS);
+        ASSERT_EQ(HandOverPages(kSpool, Waiting(2), 0, &job), (DWORD)ERROR_SUCCESS);
         std::string line;
         EXPECT_EQ(RunProgram(kSpool, 1, &line), (DWORD)ERROR_SUCCESS);
         EXPECT_EQ(line, "Kindle must be plugged in!") << exitCodeFails;
-        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit.pdf"});
+        EXPECT_EQ(SpoolLeft(), std::vector<std::string>{"VellumTransit.pdf"});
         std::vector<std::string> events = simwin::Events();
         EXPECT_NE(std::find(events.begin(), events.end(), "CreateProcessA vellumtransit.exe ok"),
                   events.end());
@@ -172,16 +190,16 @@ TEST_F(Spool, AProgramThatCannotStartLeavesThePagesWaiting) {
     for (const auto &entry : cases) {
         Load();
         int job = 0;
-        ASSERT_EQ(HandOverPages(kSpool, Waiting(1), &job), (DWORD)ERROR_SUCCESS);
+        ASSERT_EQ(HandOverPages(kSpool, Waiting(1), 0, &job), (DWORD)ERROR_SUCCESS);
         simwin::SetFault(std::get<0>(entry), simwin::CallCounts()[std::get<0>(entry)] + 1,
                          std::get<1>(entry));
         std::string line = "unchanged";
         EXPECT_EQ(RunProgram(kSpool, 1, &line), std::get<2>(entry)) << std::get<0>(entry);
         EXPECT_EQ(line, "unchanged");
-        EXPECT_EQ(List(kSpool), std::vector<std::string>{"VellumTransit1-1.jpg"})
+        EXPECT_EQ(SpoolLeft(), std::vector<std::string>{"VellumTransit1-1.jpg"})
             << std::get<0>(entry);
         EXPECT_EQ(simwin::HeldNow().Total(), 0);
-        DeletePages({In("VellumTransit1-1.jpg")});
+        DeletePages({In("VellumTransit1-1.jpg"), In(kJobNumberName)});
     }
 }
 

@@ -68,7 +68,7 @@ cups_case() {
     if [ -z "$job" ]; then
         fail "lp did not queue the job"
     elif ! wait_until 60 "the document on the e-reader" \
-        eval '[ -s "$pdf" ] && [ -z "$(ls -A "$SPOOL")" ]'; then
+        eval '[ -s "$pdf" ] && [ -z "$(spool_left "$SPOOL")" ]'; then
         fail "$(job_fate "$job")"
     fi
     [ -s "$pdf" ] || { stop_cups && stop_printer && return; }
@@ -94,7 +94,7 @@ cups_case() {
         levels+="$(tail -c 1 "$MACHINE.grey.pgm" | od -An -tu1 | awk '{ print int(($1 + 5) / 10) }') "
     done
     check_eq "the pages in order, by their grey" "5 13 20 " "$levels"
-    holds "$SPOOL"
+    holds "$SPOOL" PrinterJobNumber.txt
     stop_cups
     stop_printer
 }
@@ -469,8 +469,8 @@ stop_printer
 # ---- Faults of the platform on the printer's way ------------------------------------------
 # The program cannot be started: the pages wait in the spool for the next run. A rename or a
 # write fails: nothing of the job stays.
-for entry in "CreateProcessA 0000 VellumTransit1-1.jpg VellumTransit1-2.jpg" \
-    "MoveFileExA:2 0000" "WriteFile:2 0500" "CreateFileA:1 0500"; do
+for entry in "CreateProcessA 0000 VellumTransit1-1.jpg VellumTransit1-2.jpg PrinterJobNumber.txt" \
+    "MoveFileExA:2 0000 PrinterJobNumber.txt" "WriteFile:2 0500" "CreateFileA:1 0500"; do
     read -r fault status left <<<"$entry"
     new_machine "fault-${fault%%:*}"
     ereader "$(printf '[faults]\n%s = %s' "${fault%%:*}" "$(echo "$fault" | sed 's/^[^:]*:\{0,1\}//;s/^$/1/')")"
@@ -485,4 +485,23 @@ done
 check_eq "the program could not be started" \
     "1 completed The pages wait in the spool folder: the program could not be started (error 2)." \
     "$(cat "$SCRATCH/fault-CreateProcessA.jobs")"
+
+# ---- An accepted job outlives the printer ---------------------------------------------------
+# The printer dies at the start of the hand-over (its first rename), after the job was noted:
+# started again, it hands the job over, and the document reaches the e-reader whole, once.
+new_machine killed-printer
+ereader "$(printf '[faults]\nMoveFileExA = 1:crash')"
+start_printer 28637
+print_document "$SCRATCH/two.pwg" image/pwg-raster >/dev/null
+wait_until 30 "the printer's end" eval '! kill -0 "$PRINTER_PID" 2>/dev/null'
+PRINTER_PID=""
+holds "$SPOOL" PrinterJob1-1.tmp PrinterJob1-2.tmp PrinterJob1.job PrinterJobNumber.txt.partial
+ereader
+start_printer 28637
+pdf=$MACHINE/E/documents/VellumTransit.pdf
+check "the job after the restart" wait_until 60 "the document on the e-reader" \
+    eval '[ -s "$pdf" ] && [ -z "$(spool_left "$SPOOL")" ]'
+check_eq "its pages, once" "2 1" "$(pdfinfo "$pdf" 2>&1 | awk '/^Pages:/ { print $2 }') $(ls "$MACHINE/E/documents" | wc -l)"
+check_eq "it keeps its number" "1 completed Media in Drive E has been ejected safely." "$(jobs)"
+stop_printer
 finish

@@ -63,7 +63,7 @@ check "ipptool: Print-Job with COMPRESSION gzip" print_compressed gzip three
 check "ipptool: Print-Job with COMPRESSION deflate" print_compressed deflate eerht
 documents=$MACHINE/E/documents
 for _ in {1..600}; do
-    [ -s "$documents/VellumTransit (2).pdf" ] && [ -z "$(ls -A "$SPOOL")" ] && break
+    [ -s "$documents/VellumTransit (2).pdf" ] && [ -z "$(spool_left "$SPOOL")" ] && break
     sleep 0.1
 done
 check_eq "the gzip job: its pages in order, by their grey" "5 13 20 " "$(greys "$documents/VellumTransit.pdf")"

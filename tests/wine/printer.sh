@@ -53,7 +53,7 @@ check_eq "the jobs' messages" "$(printf 'Cancelled.\nKindle must be plugged in!'
         sort -u)"
 check "the exe's PDF" qpdf --check "$EXE_SPOOL/VellumTransit.pdf" >/dev/null
 check_eq "its pages" 2 "$(pdfinfo "$EXE_SPOOL/VellumTransit.pdf" | awk '/^Pages:/ { print $2 }')"
-check "nothing of the printer's own is left" test -z "$(ls "$EXE_SPOOL" | grep -v '^VellumTransit')"
+check "nothing of the printer's own is left" test -z "$(spool_left "$EXE_SPOOL" | grep -v '^VellumTransit')"
 
 # libjpeg-turbo is inside the exe: it imports no DLL of a JPEG library.
 imports=$(x86_64-w64-mingw32-objdump -p "$VT_PRINTER_EXE" | awk '/DLL Name:/ { print tolower($3) }')

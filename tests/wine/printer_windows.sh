@@ -69,7 +69,7 @@ for entry in "jpeg.gz image/jpeg gzip 0408 70 MiB of JPEG" "cut.gz image/pwg-ras
     check_eq "$what" "$status" "$(refuse "$file" "$format" "$compression")"
     check "the printer serves after $what" answers
 done
-check "nothing of the jobs is left" test -z "$(ls "$EXE_SPOOL")"
+check "nothing of the jobs is left" test -z "$(spool_left "$EXE_SPOOL")"
 check_log_block "$WINEPREFIX/drive_c/printer.log"
 stop_printer
 
