@@ -83,7 +83,7 @@ titles_case() {
     fi
     run_vt
     check_eq "three documents, named after their titles" \
-        "$first_name (2).pdf|$first_name.pdf|$second.pdf|" \
+        "$second.pdf|$first_name (2).pdf|$first_name.pdf|" \
         "$(cd "$documents" && ls | LC_ALL=C sort | tr '\n' '|')"
     for file in "$first_name.pdf:5 13 :$first" "$second.pdf:20 :$second" \
         "$first_name (2).pdf:8 15 23 :$first"; do
