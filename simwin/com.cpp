@@ -550,7 +550,8 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPST
     std::wstring source =
         wideLength < 0 ? std::wstring(wide) + L'\0' : std::wstring(wide, (size_t)wideLength);
     std::string converted;
-    if (codePage == CP_UTF8) {
+    // The process's code page is UTF-8 (GetACP), so CP_ACP converts as CP_UTF8 does.
+    if (codePage == CP_UTF8 || codePage == CP_ACP) {
         converted = simwin::Narrow(source.c_str());
         if (wideLength < 0)
             converted.push_back('\0');
