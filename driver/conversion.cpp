@@ -201,6 +201,31 @@ StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const Spool
     return STORE_DONE;
 }
 
+// Offers the next pages of the listing to the document: those of one job (or of no job), until
+// the document holds 256 pages; a page the intake cannot use is deleted at once. The document
+// gets the title of the first page added.
+void FillDocument(Spool *spool, PdfDocument *document) {
+    // A PDF never holds pages of two jobs.
+    const unsigned long long job = PageJob(spool->entries[spool->next].page.name);
+    char pageTitle[kPageTitleBytes + 1] = "", firstTitle[kPageTitleBytes + 1] = "";
+    const char *firstAdded = nullptr;
+    for (; spool->next < spool->count && document->pageCount < kPdfMaxPages; ++spool->next) {
+        SpoolEntry *entry = &spool->entries[spool->next];
+        if (PageJob(entry->page.name) != job)
+            break;
+        entry->outcome = AddJpegFileAsPage(entry->page.name, entry->page.size, document, pageTitle,
+                                           sizeof pageTitle);
+        if (entry->outcome == PAGE_UNUSABLE)
+            DeleteFileRetrying(entry->page.name);
+        if (entry->outcome == PAGE_ADDED && !firstAdded) {
+            firstAdded = entry->page.name;
+            memcpy(firstTitle, pageTitle, sizeof firstTitle);
+        }
+    }
+    if (firstAdded)
+        TitleDocument(document, firstTitle, firstAdded, spool);
+}
+
 } // namespace
 
 unsigned long long PageJob(const char *name, unsigned long long *page) {
@@ -267,38 +292,27 @@ ConversionOutcome ConvertPages(Spool *spool, int firstRound) {
     if (spool->listed != LISTING_WHOLE || spool->next == spool->count)
         return CONVERSION_END_RUN;
 
-    PdfDocument *document = CreatePdfDocument(8.5, 11.0);
-    if (!document) {
-        printf("Could not write PDF.\n");
-        return CONVERSION_END_RUN;
-    }
+    // A job none of whose pages could be added makes no PDF: the next job's pages are offered.
+    PdfDocument *document = nullptr;
     size_t first = spool->next;
-    // A PDF never holds pages of two jobs.
-    const unsigned long long job = PageJob(spool->entries[first].page.name);
-    char pageTitle[kPageTitleBytes + 1] = "", firstTitle[kPageTitleBytes + 1] = "";
-    const char *firstAdded = nullptr;
-    for (; spool->next < spool->count && document->pageCount < kPdfMaxPages; ++spool->next) {
-        SpoolEntry *entry = &spool->entries[spool->next];
-        if (PageJob(entry->page.name) != job)
-            break;
-        entry->outcome = AddJpegFileAsPage(entry->page.name, entry->page.size, document, pageTitle,
-                                           sizeof pageTitle);
-        if (entry->outcome == PAGE_UNUSABLE)
-            DeleteFileRetrying(entry->page.name);
-        if (entry->outcome == PAGE_ADDED && !firstAdded) {
-            firstAdded = entry->page.name;
-            memcpy(firstTitle, pageTitle, sizeof firstTitle);
+    uint32_t finalSize = 0;
+    while (finalSize == 0) {
+        document = CreatePdfDocument(8.5, 11.0);
+        if (!document) {
+            printf("Could not write PDF.\n");
+            return CONVERSION_END_RUN;
         }
-    }
-    if (firstAdded)
-        TitleDocument(document, firstTitle, firstAdded, spool);
-
-    uint32_t finalSize = FinalizePdfDocument(document);
-    if (finalSize == 0) {
-        int32_t written = 0;
-        WritePdfDocument(document, nullptr, &written);
-        printf("No pages to write.\n");
-        return CONVERSION_END_RUN;
+        first = spool->next;
+        FillDocument(spool, document);
+        finalSize = FinalizePdfDocument(document);
+        if (finalSize == 0) {
+            int32_t written = 0;
+            WritePdfDocument(document, nullptr, &written);
+            if (spool->next == spool->count) {
+                printf("No pages to write.\n");
+                return CONVERSION_END_RUN;
+            }
+        }
     }
     Spool round = *spool; // this round's pages only go into its record
     round.entries = spool->entries + first;

@@ -102,4 +102,18 @@ TEST_F(Titled, AWaitingPdfKeepsItsNameForALaterRun) {
     EXPECT_TRUE(List(kSpool).empty());
 }
 
+// A job none of whose pages is a page makes no PDF, and the next job still goes in the same run.
+TEST_F(Titled, AJobWithoutAPageDoesNotHoldBackTheNext) {
+    Load(DriveEreader());
+    MakeDirectory("E:\\documents");
+    WriteFile(std::string(kSpool) + "\\VellumTransit1-1.jpg", "not a JPEG");
+    SpoolPage(2, 1, 1, "Second");
+    std::string transcript = RunProgram();
+    EXPECT_EQ(transcript.substr(0, 60),
+              "Warning: Can't obtain image dimension from VellumTransit1-1.");
+    EXPECT_EQ(Occurrences(transcript, "No pages to write."), 0);
+    EXPECT_EQ(DeliveredNames(), (std::vector<std::string>{"Second.pdf"}));
+    EXPECT_TRUE(List(kSpool).empty());
+}
+
 } // namespace
