@@ -148,7 +148,7 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
 }
 
 UINT GetACP() {
-    return 65001; // CP_UTF8
+    return Current().codePage;
 }
 
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {

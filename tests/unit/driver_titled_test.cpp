@@ -116,4 +116,17 @@ TEST_F(Titled, AJobWithoutAPageDoesNotHoldBackTheNext) {
     EXPECT_TRUE(List(kSpool).empty());
 }
 
+// Where the 8-bit file interfaces do not take UTF-8 (Windows before 10 1903), a drive e-reader
+// gets a title that is not ASCII under an untitled document's name, its title still inside; an
+// ASCII title keeps its name.
+TEST_F(Titled, AnOlderWindowsNamesOnlyAsciiTitles) {
+    Load("[machine]\ncode_page = 1252\n" + DriveEreader());
+    MakeDirectory("E:\\documents");
+    SpoolPage(1, 1, 1, "会議資料 2026");
+    SpoolPage(2, 1, 2, "Report");
+    RunProgram();
+    EXPECT_EQ(DeliveredNames(), (std::vector<std::string>{"Report.pdf", "VellumTransit.pdf"}));
+    EXPECT_EQ(TitleIn(Delivered("VellumTransit.pdf")), "会議資料 2026");
+}
+
 } // namespace
