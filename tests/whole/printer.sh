@@ -250,8 +250,9 @@ ipp_head() {
 post() {
     # A job of 10,000 pages is answered only once every page is written (then refused), which
     # takes a minute or more on a busy machine.
+    rm -f "$1.response" # an earlier request's answer must never pass for this one's
     curl -s --max-time 300 --data-binary @"$1" -H 'Content-Type: application/ipp' "${@:2}" \
-        "http://127.0.0.1:$PORT/ipp/print" -o "$1.response"
+        "http://127.0.0.1:$PORT/ipp/print" -o "$1.response" || return 0
     od -An -tx1 -j2 -N2 "$1.response" | tr -d ' \n'
 }
 # print_document FILE FORMAT: Print-Job of FILE; prints the status code.
