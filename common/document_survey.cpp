@@ -20,12 +20,13 @@ struct ComparedBlocks {
 
 } // namespace
 
-int NoteDocument(DocumentSurvey *survey, int number, uint64_t size, const void *id,
+int NoteDocument(DocumentSurvey *survey, int number, bool noted, uint64_t size, const void *id,
                  size_t idBytes) {
-    if (number < 1 || number > kDeliveredNameLast)
-        return 1;
-    survey->taken[number] = true;
-    if (number != survey->noted)
+    if (number >= 1 && number <= kDeliveredNameLast)
+        survey->taken[number] = true;
+    else
+        number = 0;
+    if (!noted)
         return 1;
     SurveyedDocument *grown = static_cast<SurveyedDocument *>(
         realloc(survey->documents, (survey->count + 1) * sizeof(SurveyedDocument)));
@@ -42,7 +43,7 @@ int NoteDocument(DocumentSurvey *survey, int number, uint64_t size, const void *
 
 int ChooseFreeName(const DocumentSurvey &survey, char *name, size_t size) {
     for (int number = 1; number <= kDeliveredNameLast; ++number)
-        if (!survey.taken[number] && FormatDeliveredName(number, name, size))
+        if (!survey.taken[number] && FormatDeliveredName(survey.base, number, name, size))
             return number;
     return 0;
 }

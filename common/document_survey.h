@@ -12,26 +12,29 @@
 // The document that the sending note names: an earlier copy of the PDF, whole or cut short.
 struct SurveyedDocument {
     void *id;      // the route's way back to it (a path, an object identifier): a heap copy
-    int number;    // its delivered name
+    int number;    // its delivered name as one of base's, or 0 (a note of another document's)
     uint64_t size; // as the folder's listing gives it
 };
 
-// The documents folder as one delivery found it.
+// The documents folder as one delivery found it, for the PDF whose document is named base.
 struct DocumentSurvey {
-    bool taken[kDeliveredNameLast + 1]; // delivered names already there, by number
+    bool taken[kDeliveredNameLast + 1]; // base's delivered names already there, by number
     uint64_t localSize;                 // the PDF's size
-    int noted;                   // the delivered name the sending note names on this e-reader, or 0
-    SurveyedDocument *documents; // a heap array of count
+    const char *base;                   // the document's name (see delivered_name.h)
+    const char *notedName;       // the name the sending note gives a copy on this e-reader, or null
+    SurveyedDocument *documents; // a heap array of count: the documents that carry notedName
     int count;
 };
 
-// Notes delivered name number as taken, and keeps the document (idBytes of id, copied) when it
-// is the one the note names: only a copy that a run of ours began may count as the delivery, not
-// any document with the PDF's bytes (a reprint is a new document). 0 without memory.
-int NoteDocument(DocumentSurvey *survey, int number, uint64_t size, const void *id, size_t idBytes);
+// Notes number (base's delivered name, 0 for none) as taken, and keeps the document (idBytes of
+// id, copied) when it carries the name the note gives: only a copy that a run of ours began may
+// count as the delivery, not any document with the PDF's bytes (a reprint is a new document).
+// 0 without memory.
+int NoteDocument(DocumentSurvey *survey, int number, bool noted, uint64_t size, const void *id,
+                 size_t idBytes);
 
-// Writes the first delivered name that no document carries into name: its number, or 0 when
-// every name is taken.
+// Writes the first of base's delivered names that no document carries into name: its number,
+// or 0 when every name is taken.
 int ChooseFreeName(const DocumentSurvey &survey, char *name, size_t size);
 
 // Frees the kept documents and empties the survey's list.

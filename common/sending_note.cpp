@@ -13,7 +13,7 @@
 
 namespace {
 
-const size_t kEntryRoom = 64 + 64 + 1024 + 16;
+const size_t kEntryRoom = kDeliveredNameSize + 64 + 1024 + 16;
 const int kMostEntries = 32; // e-readers with a copy cut short at once: more are not kept
 
 // Parses one entry at text (the name, then the PDF and the device, a line each; an entry of an
@@ -22,8 +22,13 @@ const char *ParseEntry(const char *text, SendingNote *note) {
     *note = {};
     const char *end = strchr(text, '\n');
     std::string name = end ? std::string(text, end) : std::string(text);
-    if (name.size() < sizeof note->name && (note->number = ParseDeliveredName(name.c_str())) != 0)
+    // A titled document's copy is named after its title, which each route compares with the
+    // names it finds; a name no run could have given is not kept. The number is only that of
+    // an untitled name.
+    if (name.size() < sizeof note->name && IsDeliveredName(name.c_str())) {
         memcpy(note->name, name.c_str(), name.size() + 1);
+        note->number = ParseDeliveredName(kDeliveredPrefix, name.c_str());
+    }
     if (!end)
         return text + strlen(text);
     const char *line = end + 1;

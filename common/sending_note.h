@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/delivered_name.h"
+
 // What a note says. A note of an earlier version holds the name only (known is 0).
 struct SendingNote {
-    char name[64];    // the delivered name being sent, "" when it names none
-    int number;       // its number, 0 when none
-    int known;        // the PDF and the device below were noted
+    char name[kDeliveredNameSize]; // the delivered name being sent, "" when it names none
+    int number; // its number as a name of an untitled document ("VellumTransit (N).pdf"), or 0
+    int known;  // the PDF and the device below were noted
     uint64_t pdfSize; // the PDF it copies: its size and last-write time
     long long pdfTime;
     char device[1024]; // the e-reader: its drive root, or the portable device's identifier

@@ -12,6 +12,7 @@
 // - The program's own files beside the pages, none of which the page pattern matches: the PDF
 //   that waits for delivery, its partial name while it is written, the record of its pages
 //   (prepared, then committed), and the note of a media copy being sent.
+// - A page's title travels inside the page, as a comment segment of the JPEG (below).
 // - The run turn: the named mutex that a run holds for its whole length and the printer while
 //   it hands a job over; every account may wait for it and hand it back, and nothing more.
 #pragma once
@@ -39,6 +40,12 @@ inline constexpr char kSendingNote[] = VT_SPOOL_STEM ".pdf.sending";
 // The printer's note of a job being handed over: which waiting files become which pages.
 inline constexpr char kHandOverNote[] = VT_SPOOL_STEM ".handover";
 inline constexpr char kHandOverFirstLine[] = VT_SPOOL_STEM " hand-over 1";
+
+// A page's title: the printer writes its job's title (UTF-8, at most kPageTitleBytes bytes, as
+// IPP's names are) into every page as a JPEG comment segment right after the start of image,
+// its text this prefix and the title, so that a page and its title never part.
+inline constexpr char kPageTitlePrefix[] = VT_SPOOL_STEM " title: ";
+enum { kPageTitleBytes = 255 };
 
 // The printer's files in the spool folder: find patterns and the parts of their names.
 inline constexpr char kWaitingPagePrefix[] = "PrinterJob";

@@ -5,6 +5,7 @@
 #include "common/durable_file.h"
 #include "common/file_delete.h"
 #include "common/handover.h"
+#include "common/page_title.h"
 #include "common/spool_contract.h"
 #include "driver/conversion.h"
 #include "driver/natural_order.h"
@@ -14,9 +15,37 @@
 
 namespace {
 
+// Page order: the pages of no job first, gathered as they always were, then job by job; within
+// each, natural order (which puts a job's pages in page order).
 int CompareEntries(const void *a, const void *b) {
-    return CompareNaturally(static_cast<const SpoolEntry *>(a)->page.name,
-                            static_cast<const SpoolEntry *>(b)->page.name);
+    const char *first = static_cast<const SpoolEntry *>(a)->page.name;
+    const char *second = static_cast<const SpoolEntry *>(b)->page.name;
+    bool firstJob = PageJob(first) != 0, secondJob = PageJob(second) != 0;
+    if (firstJob != secondJob)
+        return firstJob ? 1 : -1;
+    return CompareNaturally(first, second);
+}
+
+// The document's title: the title of its job's first page, with the part it is of a job past
+// 256 pages when it is not the first. The part follows from the page it starts with, and from the
+// previous document of the same job in this run.
+void TitleDocument(PdfDocument *document, const char *pageTitle, const char *firstName,
+                   Spool *spool) {
+    unsigned long long page = 0, job = PageJob(firstName, &page);
+    int part = job && page > 0 ? (int)((page - 1) / kPdfMaxPages + 1) : 1;
+    if (job && job == spool->lastJob && spool->lastPart >= part)
+        part = spool->lastPart + 1;
+    spool->lastJob = job;
+    spool->lastPart = part;
+    if (pageTitle[0] == '\0')
+        return;
+    char title[kPageTitleBytes + 32];
+    if (part > 1)
+        snprintf(title, sizeof title, "%s (part %d)", pageTitle, part);
+    else
+        snprintf(title, sizeof title, "%s", pageTitle);
+    // Refused only for a file at the size limit: then its title is not inside it.
+    SetPdfDocumentTitle(document, title);
 }
 
 // Makes the spool directory current. When the Windows directory cannot be had, or the spool
@@ -172,10 +201,57 @@ StoreResult WriteDocument(PdfDocument *document, uint32_t finalSize, const Spool
     return STORE_DONE;
 }
 
+// Offers the next pages of the listing to the document: those of one job (or of no job), until
+// the document holds 256 pages; a page the intake cannot use is deleted at once. The document
+// gets the title of the first page added.
+void FillDocument(Spool *spool, PdfDocument *document) {
+    // A PDF never holds pages of two jobs.
+    const unsigned long long job = PageJob(spool->entries[spool->next].page.name);
+    char pageTitle[kPageTitleBytes + 1] = "", firstTitle[kPageTitleBytes + 1] = "";
+    const char *firstAdded = nullptr;
+    for (; spool->next < spool->count && document->pageCount < kPdfMaxPages; ++spool->next) {
+        SpoolEntry *entry = &spool->entries[spool->next];
+        if (PageJob(entry->page.name) != job)
+            break;
+        entry->outcome = AddJpegFileAsPage(entry->page.name, entry->page.size, document, pageTitle,
+                                           sizeof pageTitle);
+        if (entry->outcome == PAGE_UNUSABLE)
+            DeleteFileRetrying(entry->page.name);
+        if (entry->outcome == PAGE_ADDED && !firstAdded) {
+            firstAdded = entry->page.name;
+            memcpy(firstTitle, pageTitle, sizeof firstTitle);
+        }
+    }
+    if (firstAdded)
+        TitleDocument(document, firstTitle, firstAdded, spool);
+}
+
 } // namespace
 
+unsigned long long PageJob(const char *name, unsigned long long *page) {
+    if (page)
+        *page = 0;
+    size_t stem = sizeof kPagePrefix - 1;
+    if (strncmp(name, kPagePrefix, stem) != 0 || name[stem] < '0' || name[stem] > '9')
+        return 0;
+    const char *at = name + stem;
+    while (*at >= '0' && *at <= '9')
+        ++at;
+    if (*at++ != '-' || *at < '0' || *at > '9')
+        return 0;
+    unsigned long long number = 0;
+    for (; *at >= '0' && *at <= '9'; ++at)
+        number = number < 100000000000ull ? number * 10 + (unsigned)(*at - '0') : number;
+    if (strlen(at) != 4 ||
+        (at[0] != '.' || (at[1] | 0x20) != 'j' || (at[2] | 0x20) != 'p' || (at[3] | 0x20) != 'g'))
+        return 0;
+    if (page)
+        *page = number;
+    return PageJobNumber(name) + 1;
+}
+
 int OpenSpool(Spool *spool) {
-    *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}};
+    *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}, 0, 0};
     EnterSpoolDirectory();
     // A job the printer was stopped in the middle of handing over is completed first, so that
     // none of its pages is converted without the rest.
@@ -190,7 +266,7 @@ int OpenSpool(Spool *spool) {
 void CloseSpool(Spool *spool) {
     free(spool->entries);
     ReleasePageRecord(&spool->left);
-    *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}};
+    *spool = {nullptr, 0, 0, LISTING_EMPTY, {nullptr, 0, 0}, 0, 0};
 }
 
 int IsPdfWaiting() {
@@ -216,25 +292,27 @@ ConversionOutcome ConvertPages(Spool *spool, int firstRound) {
     if (spool->listed != LISTING_WHOLE || spool->next == spool->count)
         return CONVERSION_END_RUN;
 
-    PdfDocument *document = CreatePdfDocument(8.5, 11.0);
-    if (!document) {
-        printf("Could not write PDF.\n");
-        return CONVERSION_END_RUN;
-    }
+    // A job none of whose pages could be added makes no PDF: the next job's pages are offered.
+    PdfDocument *document = nullptr;
     size_t first = spool->next;
-    for (; spool->next < spool->count && document->pageCount < kPdfMaxPages; ++spool->next) {
-        SpoolEntry *entry = &spool->entries[spool->next];
-        entry->outcome = AddJpegFileAsPage(entry->page.name, entry->page.size, document);
-        if (entry->outcome == PAGE_UNUSABLE)
-            DeleteFileRetrying(entry->page.name);
-    }
-
-    uint32_t finalSize = FinalizePdfDocument(document);
-    if (finalSize == 0) {
-        int32_t written = 0;
-        WritePdfDocument(document, nullptr, &written);
-        printf("No pages to write.\n");
-        return CONVERSION_END_RUN;
+    uint32_t finalSize = 0;
+    while (finalSize == 0) {
+        document = CreatePdfDocument(8.5, 11.0);
+        if (!document) {
+            printf("Could not write PDF.\n");
+            return CONVERSION_END_RUN;
+        }
+        first = spool->next;
+        FillDocument(spool, document);
+        finalSize = FinalizePdfDocument(document);
+        if (finalSize == 0) {
+            int32_t written = 0;
+            WritePdfDocument(document, nullptr, &written);
+            if (spool->next == spool->count) {
+                printf("No pages to write.\n");
+                return CONVERSION_END_RUN;
+            }
+        }
     }
     Spool round = *spool; // this round's pages only go into its record
     round.entries = spool->entries + first;

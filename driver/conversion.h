@@ -22,16 +22,22 @@ struct SpoolEntry {
     PageIntakeResult outcome;
 };
 
-// The spool as the run found it: the pages listed when it began, in page order. Pages that
-// arrive while the run works belong to the next run. entries[next] is the first page not yet
-// offered to a document.
+// The spool as the run found it: the pages listed when it began, in page order (the pages that
+// belong to no job first, then job by job). Pages that arrive while the run works belong to the
+// next run. entries[next] is the first page not yet offered to a document.
 struct Spool {
     SpoolEntry *entries;
     size_t count;
     size_t next;
     ListingResult listed;
-    PageRecord left; // pages inside a PDF whose delete was refused: never offered again
+    PageRecord left;            // pages inside a PDF whose delete was refused: never offered again
+    unsigned long long lastJob; // the job of the latest document made (see PageJob), and
+    int lastPart;               // which part of it that document was
 };
+
+// The job a page belongs to: J + 1 for "VellumTransit<J>-<P>.jpg" (letters in any case), 0 for
+// a page of no job. *page gets P (0 for none) when given.
+unsigned long long PageJob(const char *name, unsigned long long *page = nullptr);
 
 // What the run does after a conversion round.
 enum ConversionOutcome {
@@ -50,7 +56,9 @@ void CloseSpool(Spool *spool);
 // Whether a PDF waits in the spool directory.
 int IsPdfWaiting();
 
-// Converts the next pages of the listing, until a document holds 256 pages or none are left,
-// and writes the PDF. A cut listing is reported, and so is an empty one in the first round of
+// Converts the next pages of the listing, until a document holds 256 pages, the next page is of
+// another job, or none are left, and writes the PDF. A job's title (that of its first page)
+// becomes the document's, "Title (part N)" for the parts after the first of a job past 256
+// pages. A cut listing is reported, and so is an empty one in the first round of
 // a run; later rounds end quietly when no page is left.
 ConversionOutcome ConvertPages(Spool *spool, int firstRound);

@@ -12,11 +12,16 @@
 #include "driver/conversion.h"
 #include "driver/delivery.h"
 #include "media/media_delivery.h"
+#include "pdf/pdf_document.h"
 #include "removal/safe_removal.h"
 
 namespace {
 
 const char kPartialSuffix[] = ".partial";
+// A path on the e-reader: a titled name's UTF-8 may take more bytes than MAX_PATH characters.
+const size_t kDevicePathSize = 1024;
+// The end of the PDF that is read for its title: the tail of 256 pages and the Info object.
+const size_t kTitleTailBytes = 65536;
 
 // What the copy to the e-reader came to.
 enum CopyResult {
@@ -38,27 +43,27 @@ bool DocumentsPath(const char *name, const char *suffix, char *path, size_t size
     return length > 0 && (size_t)length < size;
 }
 
-// Whether a name ends with ".partial", letters in any case.
-bool IsPartialName(const char *name) {
+// Whether a name is one of base's delivered names followed by ".partial", letters in any case:
+// a copy that a run of ours began.
+bool IsPartialName(const char *base, const char *name) {
     size_t length = strlen(name), suffix = sizeof kPartialSuffix - 1;
-    if (length < suffix)
+    char copy[kDeliveredNameSize];
+    if (length < suffix || length - suffix >= sizeof copy ||
+        !SameDeliveredName(name + length - suffix, kPartialSuffix))
         return false;
-    for (size_t i = 0; i < suffix; ++i) {
-        char c = name[length - suffix + i];
-        if ((c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c) != kPartialSuffix[i])
-            return false;
-    }
-    return true;
+    memcpy(copy, name, length - suffix);
+    copy[length - suffix] = '\0';
+    return ParseDeliveredName(base, copy) != 0;
 }
 
 // Looks through the documents folder once: notes the delivered names taken, deletes copies that
-// an earlier run left cut short (ours: only a run writes "VellumTransit*.partial"), then, when
-// the sending note is this PDF's, compares the file it names with the PDF; *already says that
-// it holds its bytes. False when the folder could not be read to its end or the file could not
-// be compared: then nothing is copied.
+// an earlier run left cut short (ours: only a run writes "<name>.pdf.partial"), then, when the
+// sending note is this PDF's, compares the file it names with the PDF; *already says that it
+// holds its bytes. False when the folder could not be read to its end or the file could not be
+// compared: then nothing is copied.
 bool SurveyDocuments(DocumentSurvey *survey, bool *already) {
-    char pattern[MAX_PATH], path[MAX_PATH];
-    if (!DocumentsPath(kDeliveredPrefix, "*", pattern, sizeof pattern))
+    char pattern[kDevicePathSize], path[kDevicePathSize];
+    if (!DocumentsPath(survey->base, "*", pattern, sizeof pattern))
         return false;
     _finddata_t found;
     intptr_t search = _findfirst(pattern, &found);
@@ -68,11 +73,14 @@ bool SurveyDocuments(DocumentSurvey *survey, bool *already) {
     do {
         if ((found.attrib & _A_SUBDIR) != 0 || !DocumentsPath(found.name, "", path, sizeof path))
             continue;
-        if (IsPartialName(found.name))
+        int number = ParseDeliveredName(survey->base, found.name);
+        if (IsPartialName(survey->base, found.name))
             DeleteFileRetrying(path);
-        else
-            readable = NoteDocument(survey, ParseDeliveredName(found.name), found.size, path,
-                                    strlen(path) + 1);
+        else if (number)
+            readable =
+                NoteDocument(survey, number,
+                             survey->notedName && SameDeliveredName(found.name, survey->notedName),
+                             found.size, path, strlen(path) + 1);
     } while (readable && _findnext(search, &found) == 0);
     readable = readable && errno == ENOENT;
     _findclose(search);
@@ -108,9 +116,10 @@ bool FlushCopy(const char *path) {
 // first whole under that name plus ".partial", then renamed without replacing anything, so that
 // a copy cut short never passes for a document and a document not yet read is never lost to the
 // next. When the name was taken meanwhile, the next free one is used.
-CopyResult CopyToEreader(DWORD *error) {
+CopyResult CopyToEreader(const char *base, DWORD *error) {
     *error = 0;
     DocumentSurvey survey = {};
+    survey.base = base;
     DocumentSurveyGuard guard = {&survey};
     SendingNote note;
     long long localTime = 0;
@@ -123,8 +132,8 @@ CopyResult CopyToEreader(DWORD *error) {
         return COPY_FAILED;
     }
     // Only the copy that a run began of this very PDF, on this e-reader, may be its delivery.
-    if (NotesThisCopy(note, survey.localSize, localTime, EreaderRoot))
-        survey.noted = note.number;
+    if (NotesThisCopy(note, survey.localSize, localTime, EreaderRoot) && note.name[0])
+        survey.notedName = note.name;
     bool already = false;
     if (!SurveyDocuments(&survey, &already)) {
         *error = ERROR_READ_FAULT; // the documents folder or a copy in it could not be read
@@ -132,7 +141,7 @@ CopyResult CopyToEreader(DWORD *error) {
     }
     if (already)
         return COPY_ALREADY;
-    char name[sizeof note.name], partial[MAX_PATH], destination[MAX_PATH];
+    char name[sizeof note.name], partial[kDevicePathSize], destination[kDevicePathSize];
     int number = ChooseFreeName(survey, name, sizeof name);
     if (number == 0) {
         *error = ERROR_FILE_EXISTS; // no name free
@@ -154,7 +163,7 @@ CopyResult CopyToEreader(DWORD *error) {
         return COPY_FAILED;
     }
     for (int noted = number; number <= kDeliveredNameLast; ++number) {
-        if (survey.taken[number] || !FormatDeliveredName(number, name, sizeof name) ||
+        if (survey.taken[number] || !FormatDeliveredName(base, number, name, sizeof name) ||
             !DocumentsPath(name, "", destination, sizeof destination))
             continue;
         // The note must name the copy's final name, or a kill before the PDF's delete would
@@ -189,7 +198,38 @@ int DeletePdf(const char *device) {
     return 1;
 }
 
+// Whether text is ASCII only.
+bool IsAscii(const char *text) {
+    for (; *text; ++text)
+        if ((unsigned char)*text >= 0x80)
+            return false;
+    return true;
+}
+
 } // namespace
+
+int ReadWaitingDocumentName(char *name, size_t size) {
+    FILE *file = fopen(kOutputFileName, "rb");
+    if (!file)
+        return 0;
+    unsigned char *tail = static_cast<unsigned char *>(malloc(kTitleTailBytes));
+    size_t got = 0;
+    bool read = false;
+    if (tail && fseek(file, 0, SEEK_END) == 0) {
+        long length = ftell(file);
+        long start = length > (long)kTitleTailBytes ? length - (long)kTitleTailBytes : 0;
+        if (length >= 0 && fseek(file, start, SEEK_SET) == 0) {
+            got = fread(tail, 1, (size_t)(length - start), file);
+            read = got == (size_t)(length - start);
+        }
+    }
+    fclose(file);
+    char title[kPdfTitleStringSize];
+    if (read)
+        ReadPdfTitle(tail, got, title, sizeof title);
+    free(tail);
+    return read && MakeDocumentName(title, name, size);
+}
 
 int DeliverPdf(DeliveryState *state) {
     if (!state->found) {
@@ -200,9 +240,17 @@ int DeliverPdf(DeliveryState *state) {
         state->found = 1;
     }
     printf("%s", EreaderRoot);
+    // The PDF's own title names it: it was written into the PDF with its pages.
+    char base[kDeliveredNameSize];
+    bool named = ReadWaitingDocumentName(base, sizeof base) != 0;
     if (EreaderRoot[0] != '\0') {
-        DWORD error = 0;
-        CopyResult copied = CopyToEreader(&error);
+        DWORD error = ERROR_READ_FAULT;
+        // The 8-bit file interfaces take UTF-8 where the manifest's code page is honoured
+        // (Windows 10 1903 and later); elsewhere a name that is not ASCII would be misread, and
+        // the document keeps the name of an untitled one.
+        if (named && GetACP() != CP_UTF8 && !IsAscii(base))
+            snprintf(base, sizeof base, "%s", kDeliveredPrefix);
+        CopyResult copied = named ? CopyToEreader(base, &error) : COPY_FAILED;
         if (copied != COPY_FAILED) {
             printf(copied == COPY_DONE ? "Output copied to Kindle!\n"
                                        : "Output already on Kindle!\n");
@@ -213,7 +261,8 @@ int DeliverPdf(DeliveryState *state) {
         // missing one.
         printf(": Could not copy the PDF (error %u).\n", (unsigned)error);
     } else if (state->media) {
-        MediaDeliveryResult media = DeliverToMediaEreader(state->media, kOutputFileName);
+        MediaDeliveryResult media =
+            DeliverToMediaEreader(state->media, kOutputFileName, named ? base : nullptr);
         if (media == MEDIA_COPIED || media == MEDIA_ALREADY) {
             state->mediaCopied = 1;
             return DeletePdf(MediaEreaderId(state->media));

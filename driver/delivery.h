@@ -4,6 +4,8 @@
 // directory for a later run.
 #pragma once
 
+#include <cstddef>
+
 struct MediaEreader;
 
 // What delivery knows across the rounds of one run. The e-reader is looked for once, in the first
@@ -14,6 +16,10 @@ struct DeliveryState {
     MediaEreader *media; // the media e-reader found when no drive is one, or null
     int mediaCopied;     // a PDF reached it: it is told at the end that it can be unplugged
 };
+
+// The name of the document the waiting PDF is (see common/delivered_name.h), from the title in
+// its own Info dictionary: "VellumTransit" without one. 0 when the PDF could not be read.
+int ReadWaitingDocumentName(char *name, size_t size);
 
 // Delivers the waiting PDF and reports it on the console. 1 when the delivery completed: the
 // PDF is on the e-reader and the local one is gone.

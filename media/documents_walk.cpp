@@ -95,17 +95,20 @@ bool VisitDocument(void *context, LPCWSTR id, IPortableDeviceValues *values, HRE
         walk->failure = result;
         return false;
     }
-    if (!Matches(name.text, kDeliveredPrefix, sizeof kDeliveredPrefix - 1, kAnyCase | kPrefix))
+    const DocumentSurvey &survey = *walk->survey;
+    bool noted = survey.notedName && Carries(name.text, objectName, survey.notedName);
+    if (!noted && !Matches(name.text, survey.base, strlen(survey.base), kAnyCase | kPrefix))
         return true;
-    char candidate[kNameSize];
+    char candidate[kDeliveredNameSize];
     int carried = 0;
     for (int number = 1; number <= kDeliveredNameLast; ++number)
-        if (FormatDeliveredName(number, candidate, sizeof candidate) &&
+        if (FormatDeliveredName(survey.base, number, candidate, sizeof candidate) &&
             Carries(name.text, objectName, candidate))
             walk->survey->taken[carried = number] = true;
     ULONGLONG size = 0;
-    if (carried && SUCCEEDED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, &size)) &&
-        !NoteDocument(walk->survey, carried, size, id, (wcslen(id) + 1) * sizeof(WCHAR))) {
+    if ((carried || noted) &&
+        SUCCEEDED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, &size)) &&
+        !NoteDocument(walk->survey, carried, noted, size, id, (wcslen(id) + 1) * sizeof(WCHAR))) {
         walk->failure = E_OUTOFMEMORY;
         return false;
     }

@@ -22,13 +22,14 @@ namespace {
 // the start of the PDF it was sending) is removed, and its whole copy of this very PDF counts as
 // the delivery. The note of the new copy stays until the caller has deleted the PDF.
 MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, const char *name,
-                                    const char *deviceId, const char *fileName) {
+                                    const char *deviceId, const char *fileName, const char *base) {
     DebugTrace("Delivery to %s\n", name);
     HeldId folder;
-    char deliveredName[kNameSize];
+    char deliveredName[kDeliveredNameSize];
     SendingNote note = {};
     long long localTime = 0;
     DocumentSurvey survey = {};
+    survey.base = base ? base : kDeliveredPrefix;
     DocumentSurveyGuard guard = {&survey};
     HeldId newId;
     bool created = false, noting = false; // noting: the note names the new copy
@@ -42,6 +43,8 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
     }
     if (SUCCEEDED(result) && FindFileIdentity(fileName, &survey.localSize, &localTime) != 1)
         result = TraceFailure("finding the PDF", kNoLocalFile);
+    if (SUCCEEDED(result) && !base)
+        result = TraceFailure("reading the PDF's title", kShortLocalRead);
     if (SUCCEEDED(result) && ReadSendingNote(deviceId, &note) < 0)
         result = TraceFailure("reading the note", kShortLocalRead);
     // A note of another e-reader is not this one's to settle; one of an earlier version names no
@@ -49,7 +52,7 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
     bool here = !note.known || strcmp(note.device, deviceId) == 0;
     bool thisPdf = !note.known || NotesThisCopy(note, survey.localSize, localTime, deviceId);
     if (SUCCEEDED(result)) {
-        survey.noted = here ? note.number : 0;
+        survey.notedName = here && note.name[0] ? note.name : nullptr;
         result = SurveyDocuments(open, folder.text, &survey);
     }
     if (SUCCEEDED(result))
@@ -59,17 +62,14 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
     // other copy is sent (its note would replace this one), and the next run tries again.
     if (SUCCEEDED(result) && cut) {
         if (RemoveNewObject(open, folder.text, note.name))
-            survey.taken[cut] = false;
+            survey.taken[survey.documents[cut - 1].number] = false;
         else
             result = TraceFailure("removing the copy cut short", E_FAIL);
     }
-    if (SUCCEEDED(result) && survey.noted && !delivered)
+    if (SUCCEEDED(result) && survey.notedName && !delivered)
         DeleteSendingNote(deviceId);
     if (SUCCEEDED(result) && delivered) {
-        DebugTrace("    already on the device as \"%s\"\n",
-                   FormatDeliveredName(delivered, deliveredName, sizeof deliveredName)
-                       ? deliveredName
-                       : "?");
+        DebugTrace("    already on the device as \"%s\"\n", note.name);
         printf("%s: Output already on Kindle!\n", name);
         return MEDIA_ALREADY;
     }
@@ -107,6 +107,8 @@ MediaDeliveryResult DeliverToDevice(const OpenDevice &open, HRESULT opened, cons
 
 } // namespace
 
-MediaDeliveryResult DeliverToMediaEreader(MediaEreader *ereader, const char *fileName) {
-    return DeliverToDevice(ereader->open, ereader->opened, ereader->name, ereader->id, fileName);
+MediaDeliveryResult DeliverToMediaEreader(MediaEreader *ereader, const char *fileName,
+                                          const char *base) {
+    return DeliverToDevice(ereader->open, ereader->opened, ereader->name, ereader->id, fileName,
+                           base);
 }

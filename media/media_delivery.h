@@ -24,11 +24,13 @@ struct MediaEreader;
 MediaEreader *FindMediaEreader();
 
 // Copies fileName (relative to the current directory) into the "documents" folder at the root of
-// one of the e-reader's storages, under the first free delivered name; nothing on the device is
+// one of the e-reader's storages, under the first free delivered name of the document named
+// base (null: its name could not be read, and the copy fails); nothing on the device is
 // replaced, and a failed copy leaves nothing there. Prints the device's console lines, but not
 // that it can be unplugged: the caller says so after its last delivery. fileName is left for the
 // caller to delete.
-MediaDeliveryResult DeliverToMediaEreader(MediaEreader *ereader, const char *fileName);
+MediaDeliveryResult DeliverToMediaEreader(MediaEreader *ereader, const char *fileName,
+                                          const char *base);
 
 // The e-reader's console name: its friendly name, else its description, else its model.
 const char *MediaEreaderName(const MediaEreader *ereader);

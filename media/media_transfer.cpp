@@ -179,7 +179,7 @@ HRESULT CompareCandidates(const OpenDevice &open, const DocumentSurvey &survey,
                         // one
         for (int i = 0; i < survey.count; ++i)
             if (survey.documents[i].size < otherPdfSize)
-                *cut = survey.documents[i].number;
+                *cut = i + 1;
         return S_OK;
     }
     ComRelease<IPortableDeviceResources> resources;
@@ -194,11 +194,11 @@ HRESULT CompareCandidates(const OpenDevice &open, const DocumentSurvey &survey,
         if (FAILED(result))
             return result;
         if (result == S_OK && candidate.size == survey.localSize)
-            *delivered = candidate.number;
-        else if ((result == S_OK || endsEarly) && candidate.number == survey.noted)
-            *cut = candidate.number;
+            *delivered = i + 1;
+        else if (result == S_OK || endsEarly)
+            *cut = i + 1;
     }
-    if (*cut == *delivered)
+    if (*delivered)
         *cut = 0;
     return S_OK;
 }
@@ -210,10 +210,9 @@ HRESULT SendFile(const OpenDevice &open, LPCWSTR folder, const char *name, const
     if (!local.file)
         return TraceFailure("opening the PDF", kNoLocalFile);
 
-    WCHAR wideName[kNameSize];
-    for (size_t i = 0; i < sizeof wideName / sizeof wideName[0]; ++i)
-        if ((wideName[i] = (WCHAR)(unsigned char)name[i]) == 0)
-            break;
+    WCHAR wideName[kDeliveredNameSize];
+    if (!WidenName(name, wideName, sizeof wideName / sizeof wideName[0]))
+        return TraceFailure("the name", kNoFreeName);
     PROPVARIANT now;
     memset(&now, 0, sizeof now);
     now.vt = VT_DATE;

@@ -7,9 +7,10 @@
 #include "common/document_survey.h"
 #include "media/wpd_objects.h"
 
-// Compares the object the sending note names with the PDF. *delivered gets its number when it
-// holds the PDF whole (0 otherwise): an earlier run copied it and was stopped before it deleted
-// the PDF. *cut gets its number when it holds only the start of the PDF (0 otherwise): a copy
+// Compares the objects that carry the name the sending note gives (the survey's documents) with
+// the PDF. *delivered gets 1 + the index of one that holds the PDF whole (0 for none): an
+// earlier run copied it and was stopped before it deleted the PDF. *cut gets 1 + the index of
+// one that holds only the start of the PDF (0 for none, and always 0 with a delivery): a copy
 // cut short. When the note was written for another PDF (otherPdfSize, its size, is not 0), the
 // object is never the delivery, and it is cut short when smaller than that PDF. The failure to
 // compare it ends the delivery: a copy that cannot be checked is not taken for the PDF.

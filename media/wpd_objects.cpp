@@ -16,9 +16,63 @@ HRESULT TraceFailure(const char *call, HRESULT result) {
     return result;
 }
 
+namespace {
+
+// The next UTF-16 unit of the UTF-8 text at *at (before end), moving *at past what it used. A
+// character past U+FFFF gives its high surrogate and leaves *pending with the low one. A byte
+// that starts no sequence stands for U+FFFD.
+WCHAR NextUnit(const char **at, const char *end, WCHAR *pending) {
+    if (*pending) {
+        WCHAR low = *pending;
+        *pending = 0;
+        return low;
+    }
+    const unsigned char *bytes = (const unsigned char *)*at;
+    unsigned char lead = bytes[0];
+    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    uint32_t code = length == 1   ? lead
+                    : length == 2 ? lead & 0x1Fu
+                    : length == 3 ? lead & 0x0Fu
+                                  : lead & 0x07u;
+    if (length == 0 || (size_t)(end - *at) < length)
+        length = 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((bytes[i] & 0xC0) != 0x80) {
+            length = 0;
+            break;
+        }
+        code = (code << 6) | (bytes[i] & 0x3Fu);
+    }
+    if (length == 0 || code > 0x10FFFF) {
+        *at += 1;
+        return (WCHAR)0xFFFD;
+    }
+    *at += length;
+    if (code >= 0x10000) {
+        *pending = (WCHAR)(0xDC00 + ((code - 0x10000) & 0x3FF));
+        return (WCHAR)(0xD800 + ((code - 0x10000) >> 10));
+    }
+    return (WCHAR)code;
+}
+
+} // namespace
+
+bool WidenName(const char *name, WCHAR *wide, size_t count) {
+    const char *end = name + strlen(name);
+    WCHAR pending = 0;
+    size_t used = 0;
+    while ((name < end || pending) && used + 1 < count)
+        wide[used++] = NextUnit(&name, end, &pending);
+    if (count > 0)
+        wide[used < count ? used : count - 1] = 0;
+    return name == end && !pending && used < count;
+}
+
 bool Matches(LPCWSTR wide, const char *name, size_t length, unsigned how) {
-    for (size_t i = 0; i < length; ++i, ++wide) {
-        WCHAR a = *wide, b = (WCHAR)(unsigned char)name[i];
+    const char *at = name, *end = name + length;
+    WCHAR pending = 0;
+    for (; at < end || pending; ++wide) {
+        WCHAR a = *wide, b = NextUnit(&at, end, &pending);
         if ((how & kAnyCase) && a >= L'A' && a <= L'Z')
             a = (WCHAR)(a - L'A' + L'a');
         if ((how & kAnyCase) && b >= L'A' && b <= L'Z')

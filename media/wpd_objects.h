@@ -11,7 +11,6 @@ enum {
     kDeviceTextSize = 260,     // a device's friendly name, manufacturer, description or model
     kConsoleTextSize = 1024,   // a device text or identifier as console text
     kIdBatch = 32,             // identifiers fetched per enumeration call: MTP round trips are slow
-    kNameSize = 32,            // "VellumTransit (999).pdf" and its terminator
     kFallbackTransfer = 65536, // when the create call reports no transfer size
     kLargestTransfer = 4 * 1024 * 1024, // a larger transfer size is not taken at its word
 };
@@ -82,6 +81,10 @@ enum Comparison {
 // Whether a device text equals the first length characters of an ASCII name (or, with
 // kPrefix, begins with them).
 bool Matches(LPCWSTR wide, const char *name, size_t length, unsigned how);
+
+// Widens a UTF-8 name (the program's names are UTF-8) into wide, count units in all, NUL
+// included: UTF-16, as Windows' wide texts are. False when it does not fit.
+bool WidenName(const char *name, WCHAR *wide, size_t count);
 
 // Whether a device text equals an ASCII name, letters compared without regard to case.
 bool SameName(LPCWSTR wide, const char *name);

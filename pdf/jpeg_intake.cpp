@@ -3,6 +3,9 @@
 #include "common/win32.h"
 
 #include "pdf/jpeg_intake.h"
+
+#include "common/page_title.h"
+#include "common/spool_contract.h"
 #include "pdf/pdf_document.h"
 
 namespace {
@@ -32,6 +35,8 @@ bool EndsSearch(unsigned char marker) {
 const unsigned char kAdobeSegment = 0xEE;
 // Marker of the APP0 segment in which JFIF files state their density.
 const unsigned char kJfifSegment = 0xE0;
+// Marker of a comment segment, in which the printer writes the page's title.
+const unsigned char kCommentSegment = 0xFE;
 // A frame's sample precision that DCTDecode draws.
 const unsigned char kDrawnPrecision = 8;
 
@@ -41,7 +46,10 @@ const unsigned char kDrawnPrecision = 8;
 // tables or none), to the first frame header. Positions are 64-bit so that a segment length can
 // never wrap them; every read is checked against count first.
 int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,
-                     unsigned char *isColour, JpegDensity *density) {
+                     unsigned char *isColour, JpegDensity *density, char *title, size_t titleSize) {
+    if (title != nullptr && titleSize > 0) {
+        title[0] = '\0';
+    }
     if (bytes == nullptr || count < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
         return 0;
     }
@@ -49,6 +57,9 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
     bool adobe = false; // an Adobe APP14 segment came first: CMYK samples are stored inverted
     bool jfif = false;  // a JFIF segment came first: found holds its density
     JpegDensity found = {0, 0, 0};
+    bool titled = false; // the first comment of ours came: its text is at titleStart
+    uint64_t titleStart = 0, titleLength = 0;
+    const size_t prefixLength = sizeof kPageTitlePrefix - 1;
     for (;;) {
         if (position >= count || bytes[position] != 0xFF) {
             return 0;
@@ -87,6 +98,9 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
             if (density != nullptr && jfif) {
                 *density = found;
             }
+            if (titled && title != nullptr && titleSize > 0) {
+                CleanTitle((const char *)bytes + titleStart, (size_t)titleLength, title, titleSize);
+            }
             return 1;
         }
         if (IsOtherFrame(marker) || EndsSearch(marker) || position + 3 >= count) {
@@ -107,6 +121,15 @@ int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width
             found.units = bytes[position + 11];
             found.x = (uint16_t)ReadBigEndian16(bytes, position + 12);
             found.y = (uint16_t)ReadBigEndian16(bytes, position + 14);
+        }
+        // The comment's text, as far as the bytes read reach (the frame lies beyond it).
+        if (marker == kCommentSegment && !titled && segmentLength >= 2 + prefixLength &&
+            position + 4 + prefixLength <= count &&
+            memcmp(bytes + position + 4, kPageTitlePrefix, prefixLength) == 0) {
+            titled = true;
+            uint64_t textEnd = position + 2 + segmentLength;
+            titleStart = position + 4 + prefixLength;
+            titleLength = (textEnd < count ? textEnd : count) - titleStart;
         }
         position += 2 + segmentLength;
     }
@@ -138,7 +161,10 @@ int PageSizeAtDensity(uint32_t width, uint32_t height, const JpegDensity &densit
 // has no image size, or one empty both when listed and when opened, is PAGE_UNUSABLE. Anything
 // that may pass (no memory, a file that would not open or read, one that changed since it was
 // listed, a page the builder refused) is PAGE_REFUSED, so that the file stays for a later run.
-PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document) {
+PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document,
+                                   char *title, size_t titleSize) {
+    if (title != nullptr && titleSize > 0)
+        title[0] = '\0';
     if (size > (uint32_t)kPdfMaxFileSize) {
         // Too large for any PDF (and for a 32-bit signed size): refused unread, like any page
         // the builder refuses, so it stays in the spool rather than being deleted.
@@ -186,7 +212,8 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
     uint16_t height = 0;
     unsigned char isColour = 1;
     JpegDensity density = {0, 0, 0};
-    if (whole && GetJfifImageSize(block, read, &width, &height, &isColour, &density)) {
+    if (whole &&
+        GetJfifImageSize(block, read, &width, &height, &isColour, &density, title, titleSize)) {
         printf("Adding %s (%dx%d) into PDF\n", path, (int)width, (int)height);
         int32_t widthPoints = 0, heightPoints = 0;
         int added = PageSizeAtDensity(width, height, density, &widthPoints, &heightPoints)
@@ -194,6 +221,8 @@ PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument 
                                             (int32_t)read, block, isColour)
                         : AddJpegPage(document, width, height, (int32_t)read, block, isColour);
         result = added == 0 ? PAGE_ADDED : PAGE_REFUSED;
+        if (result != PAGE_ADDED && title != nullptr && titleSize > 0)
+            title[0] = '\0';
     } else {
         printf("Warning: Can't obtain image dimension from %s. Skipped.\n", path);
         // A failure to allocate, open or read may pass; only a file seen whole is judged.

@@ -3,6 +3,7 @@
 // as a page of a PdfDocument: on the document's Letter page, or on a page of its own size.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct PdfDocument;
@@ -28,8 +29,12 @@ struct JpegDensity {
 // becomes kPdfGrey for a frame of one component, kPdfCmyk (kPdfCmykInverted after an Adobe
 // APP14 segment) for four, and is left as it is otherwise. When density is given it becomes
 // that of the first JFIF APP0 segment before the frame, and is left as it is without one.
+// When title is given it becomes the page's title (valid UTF-8, see common/page_title.h): the
+// text of the first comment segment before the frame that begins with kPageTitlePrefix, or
+// empty without one.
 int GetJfifImageSize(const unsigned char *bytes, uint32_t count, uint16_t *width, uint16_t *height,
-                     unsigned char *isColour, JpegDensity *density = nullptr);
+                     unsigned char *isColour, JpegDensity *density = nullptr, char *title = nullptr,
+                     size_t titleSize = 0);
 
 // The page that a JPEG of width x height pixels at density is drawn on. 0: the document's own
 // (US Letter), for a page that is Letter at its density within a pixel, or that states no
@@ -39,5 +44,7 @@ int PageSizeAtDensity(uint32_t width, uint32_t height, const JpegDensity &densit
                       int32_t *widthPoints, int32_t *heightPoints);
 
 // Reads the file at path (size bytes, as listed) and offers it to the document as a page,
-// reporting the file on the console. A file over kPdfMaxFileSize bytes is refused unread.
-PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document);
+// reporting the file on the console. A file over kPdfMaxFileSize bytes is refused unread. When
+// title is given it gets the page's title (empty when it has none, or was not added).
+PageIntakeResult AddJpegFileAsPage(const char *path, uint32_t size, PdfDocument *document,
+                                   char *title = nullptr, size_t titleSize = 0);

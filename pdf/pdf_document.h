@@ -8,13 +8,20 @@
 // WritePdfDocument once (which releases the document in every case).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum {
     kPdfMaxPages = 256,
     kPdfObjectsPerPage = 5,
-    kPdfXrefSlotCount = kPdfObjectsPerPage * kPdfMaxPages + 3, // objects 0 to 1,282
-    kPdfMaxFileSize = 2147483647,                              // offsets are 32-bit signed
+    // Objects 0 to 1,283: the Catalog of 256 pages is 1,282, a titled document's Info 1,283.
+    kPdfXrefSlotCount = kPdfObjectsPerPage * kPdfMaxPages + 4,
+    kPdfMaxFileSize = 2147483647, // offsets are 32-bit signed
+    // A title's PDF string: 257 UTF-16 units as hex with the byte-order mark, or ASCII with
+    // every byte escaped, and the brackets.
+    kPdfTitleStringSize = 1100,
+    // The Info object: its number, the title's string and the producer.
+    kPdfInfoTextSize = kPdfTitleStringSize + 96,
 };
 
 // What AddJpegPage's isColour byte declares: zero is greyscale, any other value colour, RGB
@@ -50,6 +57,8 @@ struct PdfDocument {
     uint32_t nextObjectNumber;
     uint32_t totalSize; // bytes rendered so far: the offset of the next text
     int32_t imageCount;
+    char titleString[kPdfTitleStringSize]; // the title as a PDF string, empty for none
+    char infoText[kPdfInfoTextSize];       // the Info object, behind the pages; empty for none
 };
 
 // A new, empty document for pages of the given size in inches (kept in whole points); null when
@@ -68,6 +77,18 @@ int AddJpegPage(PdfDocument *document, int32_t pixelWidth, int32_t pixelHeight, 
 int AddJpegPageOfSize(PdfDocument *document, int32_t widthPoints, int32_t heightPoints,
                       int32_t pixelWidth, int32_t pixelHeight, int32_t jpegSize,
                       const unsigned char *bytes, unsigned char isColour);
+
+// Gives the document a title (UTF-8, at most kPageTitleBytes plus a part's words): an Info
+// dictionary with /Title and /Producer (VellumTransit) goes into the file, named by the
+// trailer. A document without one has no Info at all. 0 when set; 1 when refused, the document
+// then unchanged: no document, one already finalised, a title that does not fit, or one with
+// which the finished file would pass kPdfMaxFileSize.
+int SetPdfDocumentTitle(PdfDocument *document, const char *title);
+
+// Finds the title of a PDF that this builder wrote, from the last count bytes of the file (its
+// tail: the Info object stands right before the Catalog) into title (UTF-8, size bytes). 1 with
+// the title, 0 when the file has none (no Info named by its last trailer).
+int ReadPdfTitle(const unsigned char *tail, size_t count, char *title, size_t size);
 
 // Renders the tail; returns the size of the whole file, or 0 for no document or no pages.
 // A second call renders nothing more and returns the same size.

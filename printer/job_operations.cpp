@@ -279,6 +279,9 @@ bool BeginDocument(Printer *printer, const IppMessage &request, DocumentIntake *
                 return false;
             }
             intake->closeOnly = intake->job->documents > 0;
+            // A job created without a name takes the name of its document.
+            if (intake->job->title.empty())
+                intake->job->title = RequestTitle(request);
         }
         intake->job->receiving = true;
         intake->job->state = JOB_PROCESSING;

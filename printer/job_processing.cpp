@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "common/page_title.h"
+#include "common/spool_contract.h"
 #include "pdf/jpeg_intake.h"
 #include "printer/arrival_watch.h"
 #include "printer/jpeg_writer.h"
@@ -20,6 +22,24 @@ const size_t kFinishedJobsKept = 100;
 // The first value of an attribute as text, or "" when there is none.
 std::string TextOf(const IppAttribute *attribute) {
     return attribute && !attribute->values.empty() ? attribute->values[0].bytes : "";
+}
+
+// The text of a name value: a nameWithLanguage's is behind its language; "" for other values.
+std::string NameText(const IppAttribute *attribute) {
+    if (!attribute || attribute->values.empty())
+        return "";
+    const IppValue &value = attribute->values[0];
+    const std::string &bytes = value.bytes;
+    if (value.tag == IPP_TAG_NAME)
+        return bytes;
+    if (value.tag != IPP_TAG_NAME_LANGUAGE || bytes.size() < 4)
+        return "";
+    size_t language = ((size_t)(unsigned char)bytes[0] << 8) | (unsigned char)bytes[1];
+    if (bytes.size() < 4 + language)
+        return "";
+    size_t text =
+        ((size_t)(unsigned char)bytes[2 + language] << 8) | (unsigned char)bytes[3 + language];
+    return bytes.substr(4 + language, text);
 }
 
 // Takes a job's pages out of it, for deleting, with its note first when it has one. Call with
@@ -72,6 +92,7 @@ int KeepJpegBytes(DocumentIntake *intake, const unsigned char *bytes, size_t cou
         return 1;
     if (intake->jpegPage.file == INVALID_HANDLE_VALUE) {
         intake->jpegHead = intake->jpeg.substr(0, kJpegHeldBytes);
+        InsertTitleSegment(&intake->jpeg, intake->title); // the page file starts with it
         std::string name;
         {
             std::lock_guard<std::mutex> guard(intake->printer->lock);
@@ -114,7 +135,10 @@ void KeepJpegDocument(DocumentIntake *intake) {
     int sized = GetJfifImageSize((const unsigned char *)head.data(), (uint32_t)head.size(), &width,
                                  &height, nullptr);
     std::string whole;
-    if (!sized && filed && ReadWaitingPage(name, intake->bytes, &whole))
+    // The page file is the document with the title's segment in front.
+    if (!sized && filed &&
+        ReadWaitingPage(name, intake->bytes + 4 + sizeof kPageTitlePrefix + kPageTitleBytes,
+                        &whole))
         sized = GetJfifImageSize((const unsigned char *)whole.data(), (uint32_t)whole.size(),
                                  &width, &height, nullptr);
     if (!sized) {
@@ -125,6 +149,7 @@ void KeepJpegDocument(DocumentIntake *intake) {
     }
     LogJpegPage(intake->log, width, height);
     if (!filed) {
+        InsertTitleSegment(&intake->jpeg, intake->title);
         KeepPage(intake, intake->jpeg);
         return;
     }
@@ -139,7 +164,7 @@ int KeepRasterPage(void *context, const RasterPage &page) {
     DocumentIntake *intake = static_cast<DocumentIntake *>(context);
     LogRasterPage(intake->log, intake->decoder.pages, page);
     std::string jpeg;
-    if (!EncodeJpegPage(page, &jpeg))
+    if (!EncodeJpegPage(page, &jpeg, intake->title))
         return Refuse(intake, IPP_INTERNAL_ERROR, "A page could not be encoded.");
     return KeepPage(intake, jpeg);
 }
@@ -350,6 +375,15 @@ std::vector<std::string> AbortIdleJobs(Printer *printer) {
 
 } // namespace
 
+std::string RequestTitle(const IppMessage &request) {
+    std::string title = NameText(FindIppAttribute(request, IPP_TAG_OPERATION, "job-name"));
+    if (title.empty())
+        title = NameText(FindIppAttribute(request, IPP_TAG_OPERATION, "document-name-supplied"));
+    char clean[kPageTitleBytes + 1];
+    size_t length = CleanTitle(title.data(), title.size(), clean, sizeof clean);
+    return std::string(clean, length);
+}
+
 bool JobFinished(const Job &job) {
     return job.state >= JOB_CANCELED;
 }
@@ -377,6 +411,7 @@ std::shared_ptr<Job> NewJob(Printer *printer, const IppMessage &request) {
     auto job = std::make_shared<Job>();
     job->id = printer->nextJobId++;
     job->name = TextOf(FindIppAttribute(request, IPP_TAG_OPERATION, "job-name"));
+    job->title = RequestTitle(request);
     if (job->name.empty())
         job->name = "Untitled";
     job->user = TextOf(FindIppAttribute(request, IPP_TAG_OPERATION, "requesting-user-name"));
@@ -450,6 +485,10 @@ void StartIntake(DocumentIntake *intake, Printer *printer, const std::shared_ptr
                  const std::string &format, const std::string &compression) {
     intake->printer = printer;
     intake->job = job;
+    {
+        std::lock_guard<std::mutex> guard(printer->lock);
+        intake->title = job->title;
+    }
     intake->raster = format != "image/jpeg";
     intake->sniff = format.empty() || format == "application/octet-stream";
     intake->compressed = compression == "gzip" || compression == "deflate";

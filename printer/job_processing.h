@@ -27,6 +27,7 @@ const size_t kJpegHeldBytes = 1u << 20;
 struct DocumentIntake {
     Printer *printer = nullptr;
     std::shared_ptr<Job> job;
+    std::string title;  // the job's title, written into each of its pages
     bool raster = true; // else a JPEG, one page
     bool sniff = false; // application/octet-stream: decided by the first bytes
     bool lastDocument = true;
@@ -47,6 +48,10 @@ struct DocumentIntake {
 
 // Whether the job has ended, one way or another.
 bool JobFinished(const Job &job);
+
+// The title a request gives its job's pages: job-name (name or nameWithLanguage), else
+// document-name-supplied, as valid UTF-8 of at most kPageTitleBytes; "" for none.
+std::string RequestTitle(const IppMessage &request);
 
 // Makes a job for a Print-Job or Create-Job request. Call with printer->lock held.
 std::shared_ptr<Job> NewJob(Printer *printer, const IppMessage &request);

@@ -3,6 +3,8 @@
 // platform's own calls).
 #include "printer/jpeg_writer.h"
 
+#include "common/spool_contract.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -117,7 +119,18 @@ int Encode(Encoder *encoder, const RasterPage &page) {
 
 } // namespace
 
-int EncodeJpegPage(const RasterPage &page, std::string *jpeg) {
+void InsertTitleSegment(std::string *jpeg, const std::string &title) {
+    if (title.empty() || jpeg->size() < 2 || (unsigned char)(*jpeg)[0] != 0xFF ||
+        (unsigned char)(*jpeg)[1] != 0xD8)
+        return;
+    // The title is at most kPageTitleBytes, so the segment's length always fits its 16 bits.
+    std::string text = std::string(kPageTitlePrefix) + title.substr(0, kPageTitleBytes);
+    size_t length = text.size() + 2;
+    std::string segment = {(char)0xFF, (char)0xFE, (char)(length >> 8), (char)(length & 0xFF)};
+    jpeg->insert(2, segment + text);
+}
+
+int EncodeJpegPage(const RasterPage &page, std::string *jpeg, const std::string &title) {
     jpeg->clear();
     if ((page.components != 1 && page.components != 3) || page.width == 0 || page.height == 0 ||
         page.resolution == 0 || page.resolution > 65535)
@@ -131,8 +144,10 @@ int EncodeJpegPage(const RasterPage &page, std::string *jpeg) {
     encoder->compress.client_data = encoder;
     int encoded = Encode(encoder, page);
     jpeg_destroy_compress(&encoder->compress);
-    if (encoded)
+    if (encoded) {
         jpeg->assign(reinterpret_cast<const char *>(encoder->bytes), encoder->size);
+        InsertTitleSegment(jpeg, title);
+    }
     free(encoder->bytes);
     free(encoder);
     return encoded && !jpeg->empty();

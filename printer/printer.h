@@ -32,6 +32,7 @@ enum JobState {
 struct Job {
     int id = 0;
     std::string name, user;
+    std::string title; // written into every page: job-name, else document-name-supplied (UTF-8)
     int state = JOB_PENDING;
     std::string reason = "none";                           // job-state-reasons
     std::string message;                                   // job-state-message

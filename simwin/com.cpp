@@ -390,17 +390,69 @@ LPWSTR TaskText(const std::wstring &text) {
     return copy;
 }
 
+// Windows' wide texts are UTF-16, so a character past U+FFFF is two units here too, whatever
+// the host's wchar_t holds. A byte that starts no valid UTF-8 sequence stands for itself.
 std::wstring Wide(const std::string &text) {
     std::wstring wide;
-    for (unsigned char c : text)
-        wide.push_back((WCHAR)c);
+    const unsigned char *bytes = (const unsigned char *)text.data();
+    for (size_t at = 0, size = text.size(); at < size;) {
+        unsigned char lead = bytes[at];
+        size_t length = lead < 0x80                    ? 1
+                        : lead >= 0xC2 && lead <= 0xDF ? 2
+                        : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                       : 0;
+        uint32_t code = length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+        for (size_t i = 1; length > 1 && i < length; ++i)
+            if (at + i >= size || (bytes[at + i] & 0xC0) != 0x80)
+                length = 0;
+            else
+                code = (code << 6) | (bytes[at + i] & 0x3Fu);
+        if (length <= 1 ||
+            code < (length == 3   ? 0x800u
+                    : length == 4 ? 0x10000u
+                                  : 0x80u) ||
+            code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+            wide.push_back((WCHAR)lead);
+            ++at;
+            continue;
+        }
+        if (code >= 0x10000) {
+            wide.push_back((WCHAR)(0xD800 + ((code - 0x10000) >> 10)));
+            wide.push_back((WCHAR)(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            wide.push_back((WCHAR)code);
+        }
+        at += length;
+    }
     return wide;
 }
 
+// The machine's texts and file names are UTF-8 bytes.
 std::string Narrow(LPCWSTR text) {
     std::string narrow;
-    for (; text && *text; ++text)
-        narrow.push_back(*text < 0x100 ? (char)*text : '?');
+    for (; text && *text; ++text) {
+        uint32_t code = (uint32_t)*text;
+        if (code >= 0xD800 && code < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000)
+            code = 0x10000 + ((code - 0xD800) << 10) + ((uint32_t) * ++text - 0xDC00);
+        else if (code >= 0xD800 && code < 0xE000)
+            code = 0xFFFD;
+        if (code < 0x80) {
+            narrow.push_back((char)code);
+        } else if (code < 0x800) {
+            narrow.push_back((char)(0xC0 | (code >> 6)));
+            narrow.push_back((char)(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            narrow.push_back((char)(0xE0 | (code >> 12)));
+            narrow.push_back((char)(0x80 | ((code >> 6) & 0x3F)));
+            narrow.push_back((char)(0x80 | (code & 0x3F)));
+        } else {
+            narrow.push_back((char)(0xF0 | (code >> 18)));
+            narrow.push_back((char)(0x80 | ((code >> 12) & 0x3F)));
+            narrow.push_back((char)(0x80 | ((code >> 6) & 0x3F)));
+            narrow.push_back((char)(0x80 | (code & 0x3F)));
+        }
+    }
     return narrow;
 }
 
@@ -489,8 +541,8 @@ HRESULT PropVariantClear(PROPVARIANT *value) {
     return S_OK;
 }
 
-int WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int wideLength, LPSTR text, int textSize,
-                        LPCSTR defaultChar, BOOL *usedDefaultChar) {
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPSTR text,
+                        int textSize, LPCSTR defaultChar, BOOL *usedDefaultChar) {
     if (!wide) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -498,6 +550,13 @@ int WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int wideLength, LPSTR text, i
     std::wstring source =
         wideLength < 0 ? std::wstring(wide) + L'\0' : std::wstring(wide, (size_t)wideLength);
     std::string converted;
+    // The process's code page is UTF-8 (GetACP), so CP_ACP converts as CP_UTF8 does.
+    if (codePage == CP_UTF8 || codePage == CP_ACP) {
+        converted = simwin::Narrow(source.c_str());
+        if (wideLength < 0)
+            converted.push_back('\0');
+        source.clear();
+    }
     for (WCHAR c : source) {
         bool fits = (unsigned)c < 0x100;
         converted.push_back(fits ? (char)c : (defaultChar ? *defaultChar : '?'));

@@ -147,6 +147,10 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     return (UINT)dir.size();
 }
 
+UINT GetACP() {
+    return Current().codePage;
+}
+
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
     std::string mode;
     if (Enter("GetComputerNameA", &mode)) {

@@ -309,6 +309,10 @@ bool SetMachineKey(Machine *machine, const std::string &key, const std::string &
     if (key == "computer_name")
         return machine->computerName = value,
                !value.empty() && value.size() <= MAX_COMPUTERNAME_LENGTH;
+    if (key == "code_page") { // utf-8 (Windows 10 1903 on, as the manifest asks) | 1252 (older)
+        machine->codePage = value == "1252" ? 1252u : 65001u;
+        return value == "utf-8" || value == "1252";
+    }
     if (key == "ntdll") {
         machine->ntdllMissing = value == "missing";
         return value == "ok" || value == "missing";

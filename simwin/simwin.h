@@ -127,6 +127,10 @@ void SetLastError(DWORD code);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 // The machine's [machine] computer_name (VELLUM-PC unless it says).
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
+// The process's ANSI code page: CP_UTF8, as the simulated machine's names are UTF-8 bytes (and
+// as Windows 10 1903 and later give a program whose manifest asks for it), or 1252 when
+// [machine] code_page = 1252 plays an older Windows.
+UINT GetACP();
 BOOL SetCurrentDirectoryA(LPCSTR path);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 BOOL DeleteFileA(LPCSTR path);

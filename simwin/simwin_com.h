@@ -50,6 +50,7 @@ typedef const CLSID &REFCLSID;
 #define STGC_DEFAULT 0u
 #define STGM_READ 0x0u
 #define CP_ACP 0u
+#define CP_UTF8 65001u
 
 #define VT_EMPTY 0
 #define VT_DATE 7

@@ -113,6 +113,7 @@ struct Machine {
     std::string folder;
     std::string windowsDir = "C:\\Windows";
     std::string computerName = "VELLUM-PC";
+    unsigned codePage = 65001; // GetACP: [machine] code_page, UTF-8 unless it says
     bool ntdllMissing = false;
     bool cmNotificationMissing = false; // cfgmgr32 without CM_Register_Notification, as Wine 8
     bool setupapiFails = false;

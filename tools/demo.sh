@@ -185,8 +185,9 @@ lpadmin -h 127.0.0.1:18632 -p vt -E -v ipp://127.0.0.1:18631/ipp/print -m everyw
 wait_for_queue 127.0.0.1:18632 vt || exit 1
 echo "\$ lp -d vt sample-document.pdf"
 lp -h 127.0.0.1:18632 -d vt "$demo/sample-document.pdf"
+# CUPS names the job after its file: the document arrives named and titled so.
 for _ in {1..300}; do
-    [ -s "$four/E/documents/VellumTransit.pdf" ] && [ -z "$(ls -A "$four/C/Windows/VellumTransit")" ] &&
+    [ -s "$four/E/documents/sample-document.pdf" ] && [ -z "$(ls -A "$four/C/Windows/VellumTransit")" ] &&
         break
     sleep 0.1
 done
@@ -205,6 +206,6 @@ kill $printer $cupsd 2>/dev/null
 
 show "PDF check of the delivered file"
 pdfinfo "$one/E/documents/VellumTransit.pdf" | grep -E '^(Pages|Page size|PDF version)'
-pdfinfo "$four/E/documents/VellumTransit.pdf" | grep -E '^(Pages|Page size|PDF version)'
+pdfinfo "$four/E/documents/sample-document.pdf" | grep -E '^(Title|Pages|Page size|PDF version)'
 echo
 echo "Demo done: see demo/ for the machine folders, transcripts, events.log and trace.log."

@@ -4,12 +4,16 @@
 // power goes there, for every operation and every n. After it, a page of the next job and clean
 // runs: every page on the e-reader exactly once, what it held before unchanged, nothing broken
 // or partial there, the spool empty. And on each route a long job, which arrives whole in one
-// run, and on the media routes a document already delivered, recognised by its bytes.
+// run, and on the media routes a document already delivered, recognised by its bytes. Each
+// sweep runs with untitled pages too, and with two titled jobs at once: every document then on
+// the e-reader once, under its own job's name and title, with its own job's pages only.
 #include "tests/support/runs.h"
 
 #include <filesystem>
 #include <fstream>
 
+#include "common/delivered_name.h"
+#include "pdf/pdf_document.h"
 #include "simwin/simwin_internal.h"
 
 namespace {
@@ -57,8 +61,41 @@ const std::map<std::string, std::string> kOlder = {
     {"VellumTransit.pdf", "%PDF-1.3\r\n% an older document of ours\r\n%%EOF\r\n"},
     {"Notes.txt", "notes"}};
 
+// Two jobs printed at once, as the printer spools them: the first half of the pages is job 1,
+// the rest job 2; the page of the next job (pages + 1) is job 3, with job 1's title again.
+const char *const kJobTitles[] = {"Report: Q3/Q4 \"final\"", "会議資料 2026"};
+const char *const kJobNames[] = {"Report_ Q3_Q4 _final_", "会議資料 2026"};
+
+// Which job (0, 1, or 2 for the next job's) a page of a titled run belongs to, the title that
+// job has, and the page's name in the spool.
+int TitledJob(int page, int pages) {
+    return page > pages ? 2 : page <= pages / 2 ? 0 : 1;
+}
+int TitleOf(int job) {
+    return job == 1 ? 1 : 0;
+}
+std::string TitledPagePath(int page, int pages) {
+    int job = page > pages ? 3 : page <= pages / 2 ? 1 : 2;
+    int number = job == 2 ? page - pages / 2 : job == 3 ? 1 : page;
+    return std::string(kSpool) + "\\VellumTransit" + std::to_string(job) + "-" +
+           std::to_string(number) + ".jpg";
+}
+std::string TitledPage(int page, int pages) {
+    std::string jpeg = JobPage(page);
+    std::string text = std::string(kPageTitlePrefix) + kJobTitles[TitleOf(TitledJob(page, pages))];
+    size_t length = text.size() + 2;
+    return jpeg.substr(0, 2) + "\xFF\xFE" + (char)(length >> 8) + (char)(length & 0xFF) + text +
+           jpeg.substr(2);
+}
+
 class Road : public MachineTest {
   protected:
+    bool titled = false; // two titled jobs at once, rather than untitled pages
+    int spooled = 0;     // the pages of the run, without the next job's
+    std::string PagePath(int page) {
+        return titled ? TitledPagePath(page, spooled) : JobPagePath(page);
+    }
+    std::string Page(int page) { return titled ? TitledPage(page, spooled) : JobPage(page); }
     void Prepare(const Route &route, int pages) {
         ASSERT_EQ(system(("rm -rf '" + folder + "'/*").c_str()), 0);
         std::filesystem::create_directories(Documents(route));
@@ -66,8 +103,9 @@ class Road : public MachineTest {
         for (const auto &[name, bytes] : kOlder)
             std::ofstream(Documents(route) + "/" + name, std::ios::binary) << bytes;
         Load(route.ini);
+        spooled = pages;
         for (int page = 1; page <= pages; ++page)
-            WriteFile(JobPagePath(page), JobPage(page));
+            WriteFile(PagePath(page), Page(page));
     }
     void Reload() {
         std::string error;
@@ -95,17 +133,38 @@ class Road : public MachineTest {
         EXPECT_TRUE(waiting.empty() || IsWholePdf(waiting)) << context;
         std::vector<int> copies(pages + 1, 0);
         for (int page = 1; page <= pages; ++page) {
-            copies[page] = Exists(JobPagePath(page)) + Occurrences(waiting, JobPage(page));
+            copies[page] = Exists(PagePath(page)) + Occurrences(waiting, Page(page));
             for (const auto &file : device)
-                copies[page] += Occurrences(file.second, JobPage(page));
+                copies[page] += Occurrences(file.second, Page(page));
         }
+        for (const auto &[name, bytes] : device)
+            if (titled && !kOlder.count(name))
+                CheckTitledDocument(name, bytes, context, pages);
         return copies;
+    }
+    // A titled run's document: the pages of one job only, named and titled after it.
+    void CheckTitledDocument(const std::string &name, const std::string &bytes,
+                             const std::string &context, int pages) {
+        int job = -1;
+        for (int page = 1; page <= pages; ++page) {
+            if (Occurrences(bytes, Page(page)) == 0)
+                continue;
+            EXPECT_TRUE(job < 0 || job == TitledJob(page, spooled)) << name << "\n" << context;
+            job = TitledJob(page, spooled);
+        }
+        ASSERT_GE(job, 0) << name << " holds no page\n" << context;
+        EXPECT_NE(ParseDeliveredName(kJobNames[TitleOf(job)], name.c_str()), 0) << name << "\n"
+                                                                                << context;
+        char title[kPdfTitleStringSize];
+        EXPECT_TRUE(
+            ReadPdfTitle((const unsigned char *)bytes.data(), bytes.size(), title, sizeof title));
+        EXPECT_STREQ(title, kJobTitles[TitleOf(job)]) << name << "\n" << context;
     }
     // A page of the next print job, spooled after the run: a PDF made again of the run's pages
     // would then differ from the one already delivered, and show as pages twice. Then clean
     // runs until the spool is empty (at most three): every page on the e-reader exactly once.
     void RunCleanAndCheck(const Route &route, const std::string &context, int pages) {
-        WriteFile(JobPagePath(pages + 1), JobPage(pages + 1));
+        WriteFile(PagePath(pages + 1), Page(pages + 1));
         for (int run = 0; run < 3 && !List(kSpool).empty(); ++run) {
             Reload();
             RunProgram();
@@ -117,7 +176,7 @@ class Road : public MachineTest {
     }
 };
 
-class Sweep : public Road, public ::testing::WithParamInterface<std::tuple<int, Ending>> {};
+class Sweep : public Road, public ::testing::WithParamInterface<std::tuple<int, Ending, bool>> {};
 
 // One fault per run, for every call of every operation (COM and WPD calls among them): each run
 // exits 0, holds nothing, leaves no partial PDF and loses no page. A run killed at the nth call
@@ -127,7 +186,8 @@ class Sweep : public Road, public ::testing::WithParamInterface<std::tuple<int, 
 TEST_P(Sweep, EveryPageOnceWhateverEndsARun) {
     const Route &route = kRoutes[std::get<0>(GetParam())];
     Ending ending = std::get<1>(GetParam());
-    const int pages = ending == kFault ? 2 : 12;
+    titled = std::get<2>(GetParam());
+    const int pages = ending == kFault ? (titled ? 4 : 2) : 12;
     Prepare(route, pages);
     EXPECT_EQ(RunProgram().substr(0, 6), "Adding");
     const std::map<std::string, int> calls = simwin::CallCounts();
@@ -178,10 +238,12 @@ TEST_P(Sweep, EveryPageOnceWhateverEndsARun) {
 
 INSTANTIATE_TEST_SUITE_P(Routes, Sweep,
                          ::testing::Combine(::testing::Values(0, 1, 2),
-                                            ::testing::Values(kFault, kCrash, kPowerLoss)),
-                         [](const ::testing::TestParamInfo<std::tuple<int, Ending>> &info) {
+                                            ::testing::Values(kFault, kCrash, kPowerLoss),
+                                            ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<int, Ending, bool>> &info) {
                              return std::string(kRoutes[std::get<0>(info.param)].name) + "_" +
-                                    kEndingNames[std::get<1>(info.param)];
+                                    kEndingNames[std::get<1>(info.param)] +
+                                    (std::get<2>(info.param) ? "_TitledJobs" : "");
                          });
 
 class RouteTest : public Road, public ::testing::WithParamInterface<int> {};

@@ -32,16 +32,18 @@ std::string Serialise(PdfDocument *document) {
     return result == 0 && written == (int32_t)file.size() ? file : "";
 }
 
-// The file from "xref" on as it should be: each entry at the line "N 0 obj" of its own object.
-std::string XrefFor(const std::string &file, int size) {
+// The file from "xref" on as it should be: each entry at the line "N 0 obj" of its own object;
+// a titled document's Info is its last object, behind the Catalog.
+std::string XrefFor(const std::string &file, int size, bool titled = false) {
     std::string end = "xref\r\n0 " + std::to_string(size) + "\r\n0000000000 65535 f\r\n";
     for (int object = 1; object < size; object++) {
         auto at = std::to_string(file.find("\n" + std::to_string(object) + " 0 obj\r\n") + 1);
         end += std::string(10 - at.size(), '0') + at + " 00000 n\r\n";
     }
-    return end + "trailer\r\n<</Root " + std::to_string(size - 1) + " 0 R /Size " +
-           std::to_string(size) + ">>\r\nstartxref\r\n" + std::to_string(file.rfind("xref\r\n0 ")) +
-           "\r\n%%EOF\r\n";
+    std::string info = titled ? " /Info " + std::to_string(size - 1) + " 0 R" : "";
+    return end + "trailer\r\n<</Root " + std::to_string(size - (titled ? 2 : 1)) + " 0 R /Size " +
+           std::to_string(size) + info + ">>\r\nstartxref\r\n" +
+           std::to_string(file.rfind("xref\r\n0 ")) + "\r\n%%EOF\r\n";
 }
 
 TEST_F(PdfBuilder, OnePageFileToTheByte) {
@@ -121,6 +123,48 @@ TEST_F(PdfBuilder, EmptyDocumentHasATailButNoPage) {
               "0000000076 00000 n\r\n0000000028 00000 n\r\ntrailer\r\n<</Root 2 0 R /Size 3>>\r\n"
               "startxref\r\n129\r\n%%EOF\r\n");
     WritePdfDocument(document, nullptr, nullptr);
+}
+
+// A titled document: its Info object between the last page and the Catalog, with its own
+// cross-reference entry, named by the trailer; the title as an escaped literal when it is
+// printable ASCII, else as UTF-16BE with its byte-order mark; read back from the file's tail.
+// Everything before the Info object is the untitled document's.
+TEST_F(PdfBuilder, ATitledDocumentHasItsInfoDictionary) {
+    const struct {
+        const char *title, *string;
+    } cases[] = {
+        {"Report (draft) C:\\new", "(Report \\(draft\\) C:\\\\new)"},
+        {"\xE4\xBC\x9A\xE8\xAD\xB0 \xF0\x9F\x93\x96", "<FEFF4F1A8B700020D83DDCD6>"},
+        {"tab\there", "<FEFF00740061006200090068006500720065>"},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.title);
+        PdfDocument *titled = Pages(2);
+        ASSERT_EQ(SetPdfDocumentTitle(titled, test.title), 0);
+        const std::string file = Serialise(titled), plain = Serialise(Pages(2));
+        const std::string info =
+            "13 0 obj\r\n<</Title " + std::string(test.string) + "/Producer (VellumTransit)>>\r\n";
+        size_t at = file.find(info);
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(file.substr(0, at), plain.substr(0, plain.find("12 0 obj"))); // the pages
+        EXPECT_EQ(file.substr(file.rfind("xref\r\n0 ")), XrefFor(file, 14, true));
+        char title[kPdfTitleStringSize];
+        EXPECT_EQ(
+            ReadPdfTitle((const unsigned char *)file.data(), file.size(), title, sizeof title), 1);
+        EXPECT_STREQ(title, test.title);
+        EXPECT_EQ(
+            ReadPdfTitle((const unsigned char *)plain.data(), plain.size(), title, sizeof title),
+            0);
+    }
+    // A full document takes the title too (the Info is object 1,283); a finalised one no more.
+    PdfDocument *full = Pages(kPdfMaxPages);
+    EXPECT_EQ(SetPdfDocumentTitle(full, "Manual (part 2)"), 0);
+    const std::string file = Serialise(full);
+    EXPECT_EQ(file.substr(file.rfind("xref\r\n0 ")), XrefFor(file, 1284, true));
+    PdfDocument *late = Pages(1);
+    FinalizePdfDocument(late);
+    EXPECT_EQ(SetPdfDocumentTitle(late, "late"), 1);
+    EXPECT_EQ(Serialise(late).find("/Title"), std::string::npos);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The JPEG size probe; each input sits in a heap block of exactly its size, so that the sanitizer
 // build sees any read at or past the count.
 #include "pdf/jpeg_intake.h"
+#include "common/spool_contract.h"
 #include "tests/support/machine.h"
 
 #include <tuple>
@@ -124,6 +125,52 @@ TEST(JpegProbe, DensityOfTheJfifSegment) {
     const std::string after =
         std::string(grey).erase(2, 18).insert(grey.find("\xFF\xDA") - 18, a4.substr(2, 18));
     EXPECT_EQ(DensityOf(after), "none");
+}
+
+// A comment segment of text, as the printer writes a title.
+std::string Comment(const std::string &text) {
+    size_t length = text.size() + 2;
+    return "\xFF\xFE"s + (char)(length >> 8) + (char)(length & 0xFF) + text;
+}
+
+// The title the probe finds in jpeg ("no frame" when it finds no size).
+std::string TitleOf(const std::string &jpeg) {
+    std::vector<unsigned char> block(jpeg.begin(), jpeg.end());
+    uint16_t width = 0, height = 0;
+    char title[kPageTitleBytes + 1] = "unset";
+    if (!GetJfifImageSize(block.data(), (uint32_t)block.size(), &width, &height, nullptr, nullptr,
+                          title, sizeof title))
+        return std::string("no frame") + (title[0] ? " (title left)" : "");
+    return title;
+}
+
+// The title is the text of the first comment of ours before the frame, made valid UTF-8 and cut
+// at 255 bytes between characters; other comments, and ours after the frame, are no title.
+TEST(JpegProbe, TitleOfTheCommentSegment) {
+    const std::string page = SyntheticJpeg(1275, 1650, 1);
+    const std::string ours = "VellumTransit title: ";
+    std::string long3; // 86 characters of three bytes: cut after 85 (255 bytes)
+    for (int i = 0; i < 86; ++i)
+        long3 += "\xE8\xB3\x87";
+    const std::pair<std::string, std::string> cases[] = {
+        {page, ""},
+        {std::string(page).insert(2, Comment(ours + "GNU Libtasn1 Manual")), "GNU Libtasn1 Manual"},
+        {std::string(page).insert(2, Comment(ours + "\xE4\xBC\x9A\xE8\xAD\xB0 2026")),
+         "\xE4\xBC\x9A\xE8\xAD\xB0 2026"},
+        {std::string(page).insert(2, Comment("Created with GIMP") + Comment(ours + "B")), "B"},
+        {std::string(page).insert(2, Comment(ours + "A") + Comment(ours + "B")), "A"},
+        {std::string(page).insert(2, Comment("vellumtransit title: X")), ""},
+        {std::string(page).insert(2, Comment(ours)), ""},
+        {std::string(page).insert(2, Comment(ours + "a\xFF" + "b\xC3" + "\0c\xED\xA0\x80"s)),
+         "a\xEF\xBF\xBD"
+         "b\xEF\xBF\xBD"
+         "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {std::string(page).insert(2, Comment(ours + long3)), long3.substr(0, 255)},
+        {std::string(page).insert(page.find("\xFF\xDA"), Comment(ours + "late")), ""},
+        {std::string(page).insert(2, Comment(ours + "cut")).substr(0, 20), "no frame"},
+    };
+    for (const auto &[jpeg, expected] : cases)
+        EXPECT_EQ(TitleOf(jpeg), expected) << expected;
 }
 
 // The page each pixel size and density gives: "letter" for the document's page, else its points.

@@ -3,6 +3,8 @@
 // documents give their pages, and every limit counts what they inflate to.
 #include "tests/support/machine.h"
 
+#include "common/spool_contract.h"
+#include "pdf/jpeg_intake.h"
 #include "printer/job_operations.h"
 #include "printer/spool.h"
 #include "tests/unit/printer_compress.h"
@@ -178,6 +180,79 @@ TEST_F(Intake, CompressedDocumentsAreRefusedByWhatTheyInflateTo) {
     EXPECT_FALSE(BeginDocument(&printer, PrintJob("compress"), &intake, &response));
     EXPECT_EQ(response.code, IPP_COMPRESSION_NOT_SUPPORTED);
     EXPECT_TRUE(printer.jobs.empty());
+}
+
+// Every page a job spools carries its title (job-name as a name with or without language, else
+// document-name-supplied, made valid UTF-8) in a comment segment right after the start of
+// image: pages the printer encodes, a JPEG document held in memory, and one written to its
+// page file piece by piece. A JPEG's own bytes follow unchanged; a job without a name has no
+// title.
+TEST_F(Intake, EveryPageCarriesItsJobsTitle) {
+    Load();
+    const std::string small = SyntheticJpeg(1275, 1650, 1, 5000);
+    const std::string large = SyntheticJpeg(1275, 1650, 1, (2u << 20) + 17);
+    const struct {
+        const char *name;
+        uint8_t tag;
+        std::string jobName, documentName, title;
+    } names[] = {
+        {"job-name", IPP_TAG_NAME, "GNU Libtasn1 Manual", "", "GNU Libtasn1 Manual"},
+        {"with language", IPP_TAG_NAME_LANGUAGE,
+         std::string("\0\x02"
+                     "en\0\x11",
+                     6) +
+             "\xE4\xBC\x9A\xE8\xAD\xB0\xE8\xB3\x87\xE6\x96\x99 2026",
+         "", "\xE4\xBC\x9A\xE8\xAD\xB0\xE8\xB3\x87\xE6\x96\x99 2026"},
+        {"document name", IPP_TAG_NAME, "", "notes.txt", "notes.txt"},
+        {"not UTF-8", IPP_TAG_NAME, "caf\xE9", "other", "caf\xEF\xBF\xBD"},
+        {"none", IPP_TAG_NAME, "", "", ""},
+    };
+    for (const auto &name : names) {
+        for (const std::string *document : {(const std::string *)nullptr, &small, &large}) {
+            SCOPED_TRACE(std::string(name.name) + (document == &large   ? ", large JPEG"
+                                                   : document == &small ? ", JPEG"
+                                                                        : ", raster"));
+            IppMessage request = PrintJob();
+            if (document)
+                request.attributes.back().values[0].bytes = "image/jpeg";
+            if (!name.jobName.empty())
+                AddIppText(AddIppAttribute(&request, IPP_TAG_OPERATION, "job-name"), name.tag,
+                           name.jobName);
+            if (!name.documentName.empty())
+                AddIppText(AddIppAttribute(&request, IPP_TAG_OPERATION, "document-name-supplied"),
+                           IPP_TAG_NAME, name.documentName);
+            const std::string data = document ? *document : Document(2);
+            Printer printer;
+            printer.spoolFolder = kSpool;
+            DocumentIntake intake;
+            IppMessage response;
+            ASSERT_TRUE(BeginDocument(&printer, request, &intake, &response));
+            for (size_t at = 0; at < data.size(); at += 100000)
+                ASSERT_EQ(FeedDocument(&intake, (const unsigned char *)data.data() + at,
+                                       std::min<size_t>(100000, data.size() - at)),
+                          1);
+            EndDocument(&intake, true, &response);
+            ASSERT_EQ(response.code, IPP_OK);
+            ASSERT_EQ(intake.job->pageFiles.size(), document ? 1u : 2u);
+            for (const std::string &file : intake.job->pageFiles) {
+                std::string page = ReadFile(file);
+                std::vector<unsigned char> bytes(page.begin(), page.end());
+                char title[kPageTitleBytes + 1];
+                uint16_t width = 0, height = 0;
+                ASSERT_EQ(GetJfifImageSize(bytes.data(), (uint32_t)bytes.size(), &width, &height,
+                                           nullptr, nullptr, title, sizeof title),
+                          1);
+                EXPECT_EQ(std::string(title), name.title);
+                std::string segment = name.title.empty() ? "" : kPageTitlePrefix + name.title;
+                size_t skip = segment.empty() ? 0 : segment.size() + 4;
+                EXPECT_EQ(page.substr(2, skip).substr(skip ? 4 : 0), segment);
+                if (document) {
+                    EXPECT_TRUE(page.substr(0, 2) + page.substr(2 + skip) == *document);
+                }
+            }
+            DeletePages(intake.job->pageFiles);
+        }
+    }
 }
 
 // A job answered with success outlives the printer: stopped (or killed) before the hand-over,

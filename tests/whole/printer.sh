@@ -64,7 +64,8 @@ cups_case() {
     check "lpadmin -m everywhere" lpadmin -h "$cups" -p vt -E -v "$(URI)" -m everywhere
     check "the queue has its PPD before the first job" wait_for_queue "$cups" vt
     job=$(lp -h "$cups" -d vt "$SCRATCH/three.pdf" | sed -n 's/^request id is vt-\([0-9]*\) .*/\1/p')
-    pdf=$MACHINE/E/documents/VellumTransit.pdf
+    # CUPS names the job after its file: the document is named and titled so.
+    pdf=$MACHINE/E/documents/three.pdf
     if [ -z "$job" ]; then
         fail "lp did not queue the job"
     elif ! wait_until 60 "the document on the e-reader" \
@@ -77,14 +78,15 @@ cups_case() {
         'MoveFileExA C:\Windows\VellumTransit\PrinterJob1-2.tmp C:\Windows\VellumTransit\VellumTransit1-2.jpg ok' \
         'MoveFileExA C:\Windows\VellumTransit\PrinterJob1-3.tmp C:\Windows\VellumTransit\VellumTransit1-3.jpg ok' \
         'ReleaseMutex Global\VellumTransit.Spool ok' 'CreateProcessA vellumtransit.exe ok' \
-        'CopyFileA VellumTransit.pdf E:\documents\VellumTransit.pdf.partial ok' \
+        'CopyFileA VellumTransit.pdf E:\documents\three.pdf.partial ok' \
         'WaitForSingleObject vellumtransit.exe ok'
     check_eq "pages" 3 "$(pdfinfo "$pdf" | awk '/^Pages:/ { print $2 }')"
+    check_eq "title" three.pdf "$(pdfinfo "$pdf" | sed -n 's/^Title: *//p')"
     rm -rf "$MACHINE.img" && mkdir "$MACHINE.img" && pdfimages -j "$pdf" "$MACHINE.img/p"
     for k in 0 1 2; do
         jpeg=$MACHINE.img/p-00$k.jpg
-        check "page $((k + 1)) is a baseline JFIF JPEG" \
-            test "$(head -c 11 "$jpeg" | od -An -c | tr -d ' ')" = "377330377340\0020JFIF\0"
+        check_eq "page $((k + 1)): its title, then a baseline JFIF JPEG" \
+            "VellumTransit title: three.pdf|377330377340\0020JFIF\0" "$(titled_head "$jpeg")"
         check "page $((k + 1)) has no progressive frame" \
             test -z "$(od -An -tx1 -v "$jpeg" | tr -d '\n' | grep -o ' ff c2')"
     done
@@ -166,8 +168,8 @@ cups_case 28634 28700
 
 # ---- An A4 job and a Letter job through CUPS keep their shape ------------------------------
 # Each page is a circle of 200 pt radius on its own paper. The printer runs without the program
-# beside it, so that the pages wait in the spool to be compared; the program then makes one PDF
-# of both: an A4 page of its own size and the Letter page as ever, each image grey in one
+# beside it, so that the pages wait in the spool to be compared; the program then makes a PDF
+# of each job: an A4 page of its own size and the Letter page as ever, each image grey in one
 # component at the same resolution across and down, the circle round, each JPEG unchanged.
 # round PDF PAGE: "W H" of the dark pixels' bounding box on the page rendered at 40 dpi.
 round_box() {
@@ -208,18 +210,20 @@ shapes_case() {
     check_eq "the pages waiting" "VellumTransit1-1.jpg VellumTransit2-1.jpg" \
         "$(cd "$MACHINE.pages" && echo *)"
     run_vt
-    pdf=$MACHINE/E/documents/VellumTransit.pdf
-    check "qpdf --check" qpdf --check "$pdf" >/dev/null
-    check "pdfinfo: an A4 page, then a Letter page" eval "pdfinfo -f 1 -l 2 '$pdf' | grep -Eq \
-        '^Page +1 size: +595 x 84[12] pts' && pdfinfo -f 1 -l 2 '$pdf' | grep -Eq '^Page +2 size: +612 x 792 pts'"
-    rm -rf "$MACHINE.img" && mkdir "$MACHINE.img" && pdfimages -j "$pdf" "$MACHINE.img/p"
-    mapfile -t list < <(pdfimages -list "$pdf" | awk 'NR > 2 { print $6, $7, $13 == $14, $13 }')
-    for k in 1 2; do
-        name=VellumTransit$k-1.jpg
-        check "page $k is $name, byte for byte" cmp -s "$MACHINE.pages/$name" "$MACHINE.img/p-00$((k - 1)).jpg"
-        check_eq "page $k: grey, one component, x ppi = y ppi = 300" "gray 1 1 300" "${list[k - 1]:-}"
-        read -r w h < <(round_box "$pdf" $k)
-        check "page $k: the circle is round (${w} x ${h} pixels)" \
+    # Each job is a document of its own, named after its file as CUPS names the job.
+    for paper in "1 A4 595 84[12]" "2 Letter 612 792"; do
+        read -r k name w h <<<"$paper"
+        pdf=$MACHINE/E/documents/$name.pdf
+        check "qpdf --check $name.pdf" qpdf --check "$pdf" >/dev/null
+        check "pdfinfo: $name.pdf is one $name page" eval "pdfinfo '$pdf' | grep -Eq '^Pages: +1\$' &&
+            pdfinfo -f 1 -l 1 '$pdf' | grep -Eq '^Page +1 size: +$w x $h pts'"
+        rm -rf "$MACHINE.img" && mkdir "$MACHINE.img" && pdfimages -j "$pdf" "$MACHINE.img/p"
+        mapfile -t list < <(pdfimages -list "$pdf" | awk 'NR > 2 { print $6, $7, $13 == $14, $13 }')
+        check "$name.pdf's page is VellumTransit$k-1.jpg, byte for byte" \
+            cmp -s "$MACHINE.pages/VellumTransit$k-1.jpg" "$MACHINE.img/p-000.jpg"
+        check_eq "$name.pdf: grey, one component, x ppi = y ppi = 300" "gray 1 1 300" "${list[0]:-}"
+        read -r w h < <(round_box "$pdf" 1)
+        check "$name.pdf: the circle is round (${w} x ${h} pixels)" \
             awk -v w="$w" -v h="$h" 'BEGIN { exit !(w > 200 && (w - h) ^ 2 <= 4) }'
     done
     check_eq "the first page's frame" "2480 3508 gray 8" "$(jpeg_frame "$MACHINE.pages/VellumTransit1-1.jpg")"

@@ -62,13 +62,16 @@ start_printer 28642 --log 'C:\printer.log'
 check "ipptool: Print-Job with COMPRESSION gzip" print_compressed gzip three
 check "ipptool: Print-Job with COMPRESSION deflate" print_compressed deflate eerht
 documents=$MACHINE/E/documents
+# Each job is a document named after its job-name.
 for _ in {1..600}; do
-    [ -s "$documents/VellumTransit (2).pdf" ] && [ -z "$(spool_left "$SPOOL")" ] && break
+    [ -s "$documents/deflate job.pdf" ] && [ -z "$(spool_left "$SPOOL")" ] && break
     sleep 0.1
 done
-check_eq "the gzip job: its pages in order, by their grey" "5 13 20 " "$(greys "$documents/VellumTransit.pdf")"
+check_eq "the gzip job: its pages in order, by their grey" "5 13 20 " "$(greys "$documents/gzip job.pdf")"
 check_eq "the deflate job: its pages in order, by their grey" "20 13 5 " \
-    "$(greys "$documents/VellumTransit (2).pdf")"
+    "$(greys "$documents/deflate job.pdf")"
+check_eq "the deflate job's title" "deflate job" \
+    "$(pdfinfo "$documents/deflate job.pdf" | sed -n 's/^Title: *//p')"
 check_log_block "$MACHINE/C/printer.log"
 # A job name that is not UTF-8 is shown as it came: its Latin-1 byte escaped, UTF-8 kept.
 { $IPP request 2.0 02 "$(URI)" op:42:job-name=$'caf\xe9 \xe2\x82\xac' \

@@ -2,7 +2,8 @@
 # The printer exe under Wine: ipptool's get-printer-attributes.test and ipp-2.0.test pass
 # against it, one instance per machine, and its jobs reach the real exe beside it, which makes
 # the PDF (Wine has no e-reader, so it waits) and whose last line each job reports. It makes the
-# same pages as the host build, byte for byte, with libjpeg-turbo linked in (no DLL of it).
+# same pages as the host build, byte for byte (a job's name written into them as their title),
+# with libjpeg-turbo linked in (no DLL of it).
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
 # shellcheck source=tools/cups/ready.sh
@@ -94,13 +95,22 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r300 -dcupsColorSpace=18 \
     -dcupsBitsPerColor=8 -sOutputFile="$SCRATCH/a4.pwg" "$SCRATCH/a4.ps" 2>/dev/null
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r300 -dcupsColorSpace=19 \
     -dcupsBitsPerColor=8 -sOutputFile="$SCRATCH/colour.pwg" "$SCRATCH/colour.ps" 2>/dev/null
-# print_both URI: the two documents, one job each; then until the jobs are done.
+# A job with a name: its pages carry it as their title.
+cat >"$SCRATCH/titled.test" <<'TEST'
+{ OPERATION Print-Job GROUP operation-attributes-tag ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en ATTR uri printer-uri $uri
+  ATTR name job-name "会議資料 2026" ATTR mimeMediaType document-format image/pwg-raster
+  FILE $filename STATUS successful-ok }
+TEST
+# print_both URI: the two documents, one job each, and the grey one again with a job name; then
+# until the jobs are done.
 print_both() {
     local document
     for document in a4 colour; do
         check "$document to $1" ipptool -q -f "$SCRATCH/$document.pwg" \
             -d filetype=image/pwg-raster "$1" /usr/share/cups/ipptool/print-job.test
     done
+    check "a titled job to $1" ipptool -q -f "$SCRATCH/a4.pwg" "$1" "$SCRATCH/titled.test"
     for _ in {1..300}; do
         [ "$(ipptool -tv "$1" "$SCRATCH/open.test" | grep -c 'job-state-message (')" = 0 ] && break
         sleep 0.1
@@ -108,7 +118,7 @@ print_both() {
 }
 rm -f "$EXE_SPOOL"/VellumTransit*.jpg # the pages of earlier jobs that wait behind the PDF
 print_both "$URI"
-mapfile -t exe_pages < <(ls "$EXE_SPOOL"/VellumTransit*-1.jpg)
+mapfile -t exe_pages < <(ls -v "$EXE_SPOOL"/VellumTransit*-1.jpg)
 host=$SCRATCH/host-printer-alone && rm -rf "$host" && mkdir -p "$host"
 cp "${VT_BIN%/*}/vellumtransit-printer" "$host/"
 CASE=host-printer MACHINE=$SCRATCH/host-printer SPOOL=$SCRATCH/host-printer/C/Windows/VellumTransit
@@ -119,13 +129,15 @@ trap 'kill $pid $host_pid 2>/dev/null' EXIT
 check "the host build's printer answers" wait_for_printer ipp://127.0.0.1:28652/ipp/print "$host_pid"
 print_both ipp://127.0.0.1:28652/ipp/print
 kill $host_pid
-mapfile -t host_pages < <(ls "$SPOOL"/VellumTransit*-1.jpg)
-check_eq "pages of each" "2 2" "${#exe_pages[@]} ${#host_pages[@]}"
-for k in 0 1; do
+mapfile -t host_pages < <(ls -v "$SPOOL"/VellumTransit*-1.jpg)
+check_eq "pages of each" "3 3" "${#exe_pages[@]} ${#host_pages[@]}"
+for k in 0 1 2; do
     check "page $((k + 1)): the exe's is the host build's, byte for byte" \
         cmp -s "${exe_pages[k]:-/}" "${host_pages[k]:-}"
 done
 check_eq "the grey page" "2479 3508 gray 8" "$(jpeg_frame "${exe_pages[0]:-/dev/null}")"
 check_eq "the colour page" "2550 3300 rgb 8" "$(jpeg_frame "${exe_pages[1]:-/dev/null}")"
+check_eq "the titled job's page: its title, then a baseline JFIF JPEG" \
+    "VellumTransit title: 会議資料 2026|377330377340\0020JFIF\0" "$(titled_head "${exe_pages[2]:-/dev/null}")"
 kill $pid
 finish

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real exe under Wine beside the host build, on the same pages: the same transcript (each LF
 # as CR LF) and the same PDF bytes. Wine has no e-reader, so the PDF waits and the next run
-# converts nothing. Then the empty listing.
+# converts nothing. A titled job's PDF, the same bytes. Then the empty listing.
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
 wine_init
@@ -23,6 +23,15 @@ run_both
 expect "$MACHINE.exe" 'Kindle must be plugged in!\r\n'
 check "the waiting PDF is left as it was" cmp -s "$MACHINE.waiting" "$EXE_SPOOL/VellumTransit.pdf"
 holds "$EXE_SPOOL" VellumTransit.pdf VellumTransit1.jpg
+
+# A titled job: the same PDF bytes, its title inside.
+new_machine titled
+titled_page "$mixed/VellumTransit1.jpg" '会議資料 2026' "$SCRATCH/VellumTransit1-1.jpg"
+titled_page "$mixed/VellumTransit2.jpg" '会議資料 2026' "$SCRATCH/VellumTransit1-2.jpg"
+spool "$SCRATCH/VellumTransit1-1.jpg" "$SCRATCH/VellumTransit1-2.jpg"
+run_both
+check "the same PDF bytes of a titled job" cmp -s "$SPOOL/VellumTransit.pdf" "$EXE_SPOOL/VellumTransit.pdf"
+check_eq "its title" '会議資料 2026' "$(pdfinfo "$EXE_SPOOL/VellumTransit.pdf" | sed -n 's/^Title: *//p')"
 
 new_machine empty
 run_both
