@@ -262,6 +262,9 @@ void FollowWaiting(ArrivalWatch *watch, bool waits, ArrivalWay *said) {
 // rules as a job's run: the program takes the run turn itself, and arrivals during it are
 // watched for.
 void DeliverWaiting(Printer *printer, ArrivalWatch *watch, ArrivalWay *said) {
+    // This count answers every arrival noticed before it, whatever it finds: an arrival left
+    // noted would bring the spool thread straight back here, listing the spool without end.
+    printer->arrived = false;
     int waiting = CountWaitingDocuments(printer->spoolFolder);
     if (waiting == 0) {
         // Delivered meanwhile by a run of someone else's: the count said is no longer true.

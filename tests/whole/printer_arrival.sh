@@ -189,5 +189,10 @@ start_printer 28766
 check_eq "nothing waits: the printer says nothing" '""|"none"' "$(printer_says)"
 check_eq "nothing waits: no run and no watch" "" \
     "$(grep -E '^(CreateProcessA|CM_Register_Notification|CreateWindowExA)' "$MACHINE/events.log")"
+# Nor does it look again and again: over two idle seconds it spends well under half a second.
+cpu() { awk '{ print $14 + $15 }' "/proc/$PRINTER_PID/stat"; }
+before=$(cpu) && sleep 2
+check "nothing waits: the printer is idle ($(($(cpu) - before)) ticks in 2 s)" \
+    test $(($(cpu) - before)) -lt $(($(getconf CLK_TCK) / 2))
 stop_printer
 finish
