@@ -42,8 +42,8 @@ inline constexpr char kHandOverNote[] = VT_SPOOL_STEM ".handover";
 inline constexpr char kHandOverFirstLine[] = VT_SPOOL_STEM " hand-over 1";
 
 // A page's title: the printer writes its job's title (UTF-8, at most kPageTitleBytes bytes, as
-// IPP's names are) into every page as a JPEG comment segment right after the start of image,
-// its text this prefix and the title, so that a page and its title never part.
+// IPP's names are) into every page as a JPEG comment segment (after the JFIF segment, which
+// stays first), its text this prefix and the title, so that a page and its title never part.
 inline constexpr char kPageTitlePrefix[] = VT_SPOOL_STEM " title: ";
 enum { kPageTitleBytes = 255 };
 

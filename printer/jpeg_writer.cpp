@@ -127,7 +127,15 @@ void InsertTitleSegment(std::string *jpeg, const std::string &title) {
     std::string text = std::string(kPageTitlePrefix) + title.substr(0, kPageTitleBytes);
     size_t length = text.size() + 2;
     std::string segment = {(char)0xFF, (char)0xFE, (char)(length >> 8), (char)(length & 0xFF)};
-    jpeg->insert(2, segment + text);
+    // A JFIF file keeps its APP0 segment first, right after the start of image.
+    size_t at = 2;
+    if (jpeg->size() >= 6 && (unsigned char)(*jpeg)[2] == 0xFF &&
+        (unsigned char)(*jpeg)[3] == 0xE0) {
+        size_t app0 = (size_t)(unsigned char)(*jpeg)[4] << 8 | (unsigned char)(*jpeg)[5];
+        if (app0 >= 2 && 4 + app0 <= jpeg->size())
+            at = 4 + app0;
+    }
+    jpeg->insert(at, segment + text);
 }
 
 int EncodeJpegPage(const RasterPage &page, std::string *jpeg, const std::string &title) {

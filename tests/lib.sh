@@ -71,20 +71,23 @@ page_set() {
 
 # spool FILE...: copies the files into the spool (and the exe's).
 # titled_page JPEG TITLE OUT: the page as the printer spools a page of a job named TITLE: its
-# title in a comment segment right after the start of image.
+# title in a comment segment right after the JFIF segment (JPEG is a JFIF file).
 titled_page() {
-    local text="VellumTransit title: $2" length
+    local text="VellumTransit title: $2" length jfif
     length=$(($(printf %s "$text" | wc -c) + 2))
-    { head -c 2 "$1" && printf "\\xff\\xfe\\x$(printf %02x $((length >> 8)))\\x$(printf %02x $((length & 255)))" &&
-        printf %s "$text" && tail -c +3 "$1"; } >"$3"
+    jfif=$((4 + $(od -An -tu1 -j4 -N2 "$1" | awk '{ print $1 * 256 + $2 }')))
+    { head -c "$jfif" "$1" && printf "\\xff\\xfe\\x$(printf %02x $((length >> 8)))\\x$(printf %02x $((length & 255)))" &&
+        printf %s "$text" && tail -c +$((jfif + 1)) "$1"; } >"$3"
 }
-# titled_head JPEG: the page's title comment (its text) and, as od -c shows them, the start of
-# image and the 9 bytes after the comment (a JFIF page: its APP0 segment's start).
+# titled_head JPEG: the page's title comment after its JFIF segment (its text) and, as od -c
+# shows them, the page's first 11 bytes (a JFIF page: the start of image and its APP0 segment's
+# start).
 titled_head() {
-    local length
-    length=$(od -An -tu1 -j4 -N2 "$1" | awk '{ print $1 * 256 + $2 }')
-    printf '%s|%s' "$(tail -c +7 "$1" | head -c $((length - 2)))" \
-        "$({ head -c 2 "$1" && tail -c +$((5 + length)) "$1" | head -c 9; } | od -An -c | tr -d ' \n')"
+    local length jfif
+    jfif=$((4 + $(od -An -tu1 -j4 -N2 "$1" | awk '{ print $1 * 256 + $2 }')))
+    length=$(od -An -tu1 -j$((jfif + 2)) -N2 "$1" | awk '{ print $1 * 256 + $2 }')
+    printf '%s|%s' "$(tail -c +$((jfif + 5)) "$1" | head -c $((length - 2)))" \
+        "$(head -c 11 "$1" | od -An -c | tr -d ' \n')"
 }
 # spool_left DIR: what is in spool folder DIR but the printer's last job number, which stays.
 spool_left() { ls -A "$1" | grep -v '^PrinterJobNumber\.txt$'; }

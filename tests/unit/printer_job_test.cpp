@@ -183,10 +183,10 @@ TEST_F(Intake, CompressedDocumentsAreRefusedByWhatTheyInflateTo) {
 }
 
 // Every page a job spools carries its title (job-name as a name with or without language, else
-// document-name-supplied, made valid UTF-8) in a comment segment right after the start of
-// image: pages the printer encodes, a JPEG document held in memory, and one written to its
-// page file piece by piece. A JPEG's own bytes follow unchanged; a job without a name has no
-// title.
+// document-name-supplied, made valid UTF-8) in a comment segment right after its JFIF
+// segment, which stays first: pages the printer encodes, a JPEG document held in memory, and one
+// written to its page file piece by piece. A JPEG's own bytes follow unchanged; a job without a
+// name has no title.
 TEST_F(Intake, EveryPageCarriesItsJobsTitle) {
     Load();
     const std::string small = SyntheticJpeg(1275, 1650, 1, 5000);
@@ -244,10 +244,11 @@ TEST_F(Intake, EveryPageCarriesItsJobsTitle) {
                           1);
                 EXPECT_EQ(std::string(title), name.title);
                 std::string segment = name.title.empty() ? "" : kPageTitlePrefix + name.title;
-                size_t skip = segment.empty() ? 0 : segment.size() + 4;
-                EXPECT_EQ(page.substr(2, skip).substr(skip ? 4 : 0), segment);
+                size_t skip = segment.empty() ? 0 : segment.size() + 4, jfif = 2 + 2 + 16;
+                EXPECT_EQ(page.compare(2, 4, "\xFF\xE0\x00\x10", 4), 0); // JFIF still first
+                EXPECT_EQ(page.substr(jfif, skip).substr(skip ? 4 : 0), segment);
                 if (document) {
-                    EXPECT_TRUE(page.substr(0, 2) + page.substr(2 + skip) == *document);
+                    EXPECT_TRUE(page.substr(0, jfif) + page.substr(jfif + skip) == *document);
                 }
             }
             DeletePages(intake.job->pageFiles);
