@@ -185,9 +185,11 @@ lpadmin -h 127.0.0.1:18632 -p vt -E -v ipp://127.0.0.1:18631/ipp/print -m everyw
 wait_for_queue 127.0.0.1:18632 vt || exit 1
 echo "\$ lp -d vt sample-document.pdf"
 lp -h 127.0.0.1:18632 -d vt "$demo/sample-document.pdf"
-# CUPS names the job after its file: the document arrives named and titled so.
+# CUPS names the job after its file: the document arrives named and titled so. The printer's
+# last job number stays in the spool folder.
 for _ in {1..300}; do
-    [ -s "$four/E/documents/sample-document.pdf" ] && [ -z "$(ls -A "$four/C/Windows/VellumTransit")" ] &&
+    [ -s "$four/E/documents/sample-document.pdf" ] &&
+        [ -z "$(ls -A "$four/C/Windows/VellumTransit" | grep -v '^PrinterJobNumber\.txt$')" ] &&
         break
     sleep 0.1
 done

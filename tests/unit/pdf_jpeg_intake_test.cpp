@@ -116,7 +116,8 @@ TEST_F(JpegIntake, EachPageOnThePageOfItsDensity) {
     };
     Load();
     PdfDocument *document = CreatePdfDocument(8.5, 11.0); // one document of mixed sizes
-    for (const auto &[jpeg, expected] : cases) {
+    for (const auto &[page, expected] : cases) {
+        const std::string &jpeg = page; // a lambda may not capture a structured binding
         WriteFile("C:\\1.jpg", jpeg);
         CaptureStdout([&] {
             EXPECT_EQ(AddJpegFileAsPage("1.jpg", (uint32_t)jpeg.size(), document), PAGE_ADDED);
