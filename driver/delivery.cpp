@@ -134,6 +134,11 @@ CopyResult CopyToEreader(const char *base, DWORD *error) {
     // Only the copy that a run began of this very PDF, on this e-reader, may be its delivery.
     if (NotesThisCopy(note, survey.localSize, localTime, EreaderRoot) && note.name[0])
         survey.notedName = note.name;
+    // A copy that a stopped run began here, of whatever document, is cut short until renamed:
+    // it goes now (the survey removes only this document's own).
+    char cut[kDevicePathSize];
+    if (note.known && note.name[0] && DocumentsPath(note.name, kPartialSuffix, cut, sizeof cut))
+        DeleteFileRetrying(cut); // none there is the common case
     bool already = false;
     if (!SurveyDocuments(&survey, &already)) {
         *error = ERROR_READ_FAULT; // the documents folder or a copy in it could not be read

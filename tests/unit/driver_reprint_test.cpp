@@ -162,4 +162,20 @@ TEST_F(Reprint, ACutCopyStaysNotedWhileAnotherEreaderIsServed) {
     EXPECT_TRUE(List(kSpool).empty());
 }
 
+// On a drive e-reader too: the copy that a stopped run began of another document (its partial
+// file, which that document's own survey would remove) goes when the drive is next seen.
+TEST_F(Reprint, ADriveCopyCutShortGoesWhateverPdfWaits) {
+    const Route &drive = kRoutes[0];
+    Prepare(drive);
+    Spool();
+    const std::string cut = folder + "/" + drive.documents + "/Minutes.pdf.partial";
+    std::ofstream(cut, std::ios::binary) << "%PDF-1.3 cut";
+    WriteFile(kNote, "Minutes.pdf\npdf 100000 5\ndevice E:\\\n");
+    EXPECT_EQ(Delivery(), drive.copied);
+    std::map<std::string, std::string> device = HostFiles(folder + "/" + drive.documents);
+    ASSERT_EQ(device.size(), 1u);
+    EXPECT_TRUE(IsWholePdf(device["VellumTransit.pdf"]));
+    EXPECT_TRUE(List(kSpool).empty());
+}
+
 } // namespace
