@@ -180,6 +180,7 @@ void DeleteStalePages(const std::string &folder, std::vector<AcceptedJob> *accep
             List(folder, std::string(kWaitingPagePrefix) + "*" + kAcceptedJobSuffix);
         std::vector<std::string> waiting =
             List(folder, std::string(kWaitingPagePrefix) + "*" + kWaitingPageSuffix);
+        const std::set<std::string> there(waiting.begin(), waiting.end());
         std::set<std::string> kept;
         for (const std::string &note : notes) {
             AcceptedJob job;
@@ -187,7 +188,7 @@ void DeleteStalePages(const std::string &folder, std::vector<AcceptedJob> *accep
             for (int page = 1; whole && page <= job.pages; ++page) {
                 char name[64];
                 FormatWaitingPageName(job.id, page, name, sizeof name);
-                whole = std::find(waiting.begin(), waiting.end(), name) != waiting.end();
+                whole = there.count(name) != 0;
             }
             if (!whole) {
                 // Never whole, or handed over already: its pages are the hand-over's or stale.
