@@ -89,6 +89,20 @@ titled_head() {
     printf '%s|%s' "$(tail -c +$((jfif + 5)) "$1" | head -c $((length - 2)))" \
         "$(head -c 11 "$1" | od -An -c | tr -d ' \n')"
 }
+# start_printer PORT [ARG...]: the host printer on MACHINE in the background, until it answers
+# (wait_for_printer, from tools/cups/ready.sh); stop_printer ends it. Scripts that start the
+# printer otherwise define their own.
+start_printer() {
+    PORT=$1
+    VELLUMTRANSIT_MACHINE=$MACHINE "$VT_PRINTER" --port "$@" >"$MACHINE.printer" 2>&1 &
+    PRINTER_PID=$!
+    wait_for_printer "$(URI)" "$PRINTER_PID" || fail "the printer did not start: $(cat "$MACHINE.printer")"
+}
+stop_printer() {
+    [ -z "$PRINTER_PID" ] || kill "$PRINTER_PID" 2>/dev/null
+    [ -z "$PRINTER_PID" ] || wait "$PRINTER_PID" 2>/dev/null
+    PRINTER_PID=""
+}
 # spool_left DIR: what is in spool folder DIR but the printer's last job number, which stays.
 spool_left() { ls -A "$1" | grep -v '^PrinterJobNumber\.txt$'; }
 spool() { cp "$@" "$SPOOL"/ && if [ -n "$EXE_SPOOL" ]; then cp "$@" "$EXE_SPOOL"/; fi; }

@@ -13,18 +13,6 @@ PORT=0 PRINTER_PID=""
 IPPTOOL_DIR=/usr/share/cups/ipptool
 URI() { echo "ipp://127.0.0.1:$PORT/ipp/print"; }
 
-# start_printer PORT [ARG...]: the printer on MACHINE in the background, until it answers.
-start_printer() {
-    PORT=$1
-    VELLUMTRANSIT_MACHINE=$MACHINE "$VT_PRINTER" --port "$@" >"$MACHINE.printer" 2>&1 &
-    PRINTER_PID=$!
-    wait_for_printer "$(URI)" "$PRINTER_PID" || fail "the printer did not start: $(cat "$MACHINE.printer")"
-}
-stop_printer() {
-    [ -z "$PRINTER_PID" ] || kill "$PRINTER_PID" 2>/dev/null
-    [ -z "$PRINTER_PID" ] || wait "$PRINTER_PID" 2>/dev/null
-    PRINTER_PID=""
-}
 CUPSD_PID=""
 cleanup() {
     stop_printer

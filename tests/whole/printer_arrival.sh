@@ -19,17 +19,6 @@ URI() { echo "ipp://127.0.0.1:$PORT/ipp/print"; }
 page=$(page_set job 1)/VellumTransit1.jpg
 many=$(page_set job 200)
 
-start_printer() {
-    PORT=$1
-    VELLUMTRANSIT_MACHINE=$MACHINE "$VT_PRINTER" --port "$1" >"$MACHINE.printer" 2>&1 &
-    PRINTER_PID=$!
-    wait_for_printer "$(URI)" "$PRINTER_PID" || fail "the printer did not start: $(cat "$MACHINE.printer")"
-}
-stop_printer() {
-    [ -z "$PRINTER_PID" ] || kill "$PRINTER_PID" 2>/dev/null
-    [ -z "$PRINTER_PID" ] || wait "$PRINTER_PID" 2>/dev/null
-    PRINTER_PID=""
-}
 trap stop_printer EXIT
 
 # ask NAME OPERATION [ARG...]: one request; its answer, decoded, in $SCRATCH/NAME.
